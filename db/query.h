@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+
+class QSqlQuery;
+
+namespace qalu::db {
+
+class TConnection;
+
+// The four kinds of value the program binds.
+enum class ValueKind { Double, Integer, Byte, Text };
+
+// One positional parameter of a query object, as the marker parse left it.
+struct Parameter
+{
+    QString name;          // the marker without its colon
+    int position = 0;      // from 0, in order of appearance
+    int dataType = 0;      // ADO type number: 0 not set, 5 double, 3 integer, 2 smallint, 200 varchar
+    int size = 0;
+    QVariant value;
+};
+
+// Result of scanning a statement text for ":name" markers.
+struct ParsedText
+{
+    QString commandText;   // the text with each marker replaced by '?'
+    QStringList names;     // one name per marker, in order
+};
+ParsedText parseMarkers(const QString &text);
+
+// A query object on the connection: statement text as a list of lines, parameter list, current
+// result. Every statement is issued as: empty the text; set it (or append its lines); bind every
+// parameter by position; run the select or execute.
+class TQuery
+{
+public:
+    // commandTimeoutSeconds 0 means the driver's default.
+    TQuery(TConnection &connection, const QString &name, int commandTimeoutSeconds = 0);
+    ~TQuery();
+    TQuery(const TQuery &) = delete;
+    TQuery &operator=(const TQuery &) = delete;
+
+    QString name() const { return m_name; }
+
+    // Statement text.
+    void clearText();
+    void setText(const QString &line);
+    void appendLine(const QString &line);
+    QStringList lines() const { return m_lines; }
+    // The lines joined, each followed by CR LF.
+    QString text() const;
+    // The text with markers replaced by '?', as sent to the driver.
+    QString commandText() const;
+    const QList<Parameter> &parameters() const { return m_params; }
+
+    // Binding by position; throws qalu::Failure for a position outside the list.
+    void setDouble(int position, double value);
+    void setInteger(int position, qint32 value);
+    void setByte(int position, quint8 value);
+    void setString(int position, const QString &value);
+
+    // Run a select: every row fetched, positioned on the first.
+    void Open();
+    int RecordCount() const;
+    // First column of the current row; 0 / the empty text without a row or for NULL.
+    qint32 firstFieldAsInteger() const;
+    QString firstFieldAsText() const;
+
+    // Execute a statement that returns no rows. Returns the affected-row count.
+    int ExecSQL();
+
+private:
+    class Impl;
+    TConnection &m_connection;
+    QString m_name;
+    int m_timeout;
+    QStringList m_lines;
+    QList<Parameter> m_params;
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace qalu::db
