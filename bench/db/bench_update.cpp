@@ -65,10 +65,11 @@ void seedC(sqlite3 *db)
         check(sqlite3_exec(db, s.toUtf8().constData(), nullptr, nullptr, nullptr), db);
     check(sqlite3_exec(db, "begin", nullptr, nullptr, nullptr), db);
     for (int i = 0; i < medicines; ++i) {
-        const QByteArray sql = QStringLiteral("insert into mat00(guid, MatNum, MatName) values('%1', %2, 'm%2')")
-                                   .arg(guidOf(i))
-                                   .arg(i)
-                                   .toUtf8();
+        const QByteArray sql
+            = QStringLiteral("insert into mat00(guid, MatNum, MatName) values('%1', %2, 'm%2')")
+                  .arg(guidOf(i))
+                  .arg(i)
+                  .toUtf8();
         check(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), db);
     }
     check(sqlite3_exec(db, "commit", nullptr, nullptr, nullptr), db);
@@ -97,8 +98,8 @@ void seedQuery(TQuery &q)
     q.ExecSQL();
 }
 
-const QString updateLine =
-    QStringLiteral("update mat00 set salp= :a0,price1= :a1,salp2= :a2,price2= :a3  where guid= :a4");
+const QString updateLine
+    = QStringLiteral("update mat00 set salp= :a0,price1= :a1,salp2= :a2,price2= :a3  where guid= :a4");
 const char updateC[] = "update mat00 set salp= ?,price1= ?,salp2= ?,price2= ?  where guid= ?\r\n";
 
 struct Figures
@@ -158,8 +159,8 @@ Figures run(TQuery &q, sqlite3 *db)
 void report(const char *what, const Figures &f, double target)
 {
     const double ratio = double(f.query) / double(f.c);
-    std::printf("%-10s query object %9.1f ms   sqlite3 C API %9.1f ms   ratio %.2fx (target <= %.1fx)%s\n", what,
-                f.query / 1e6, f.c / 1e6, ratio, target, ratio <= target ? "" : "  OVER TARGET");
+    std::printf("%-10s query object %9.1f ms   sqlite3 C API %9.1f ms   ratio %.2fx (target <= %.1fx)%s\n",
+        what, f.query / 1e6, f.c / 1e6, ratio, target, ratio <= target ? "" : "  OVER TARGET");
 }
 
 } // namespace
@@ -184,7 +185,7 @@ int main(int argc, char *argv[])
         QTemporaryDir dir;
         const QString qFile = dir.filePath(QStringLiteral("query.db"));
         const QString cFile = dir.filePath(QStringLiteral("capi.db"));
-        for (const QString &file : {qFile, cFile}) {
+        for (const QString &file : { qFile, cFile }) {
             sqlite3 *db = nullptr;
             check(sqlite3_open(file.toUtf8().constData(), &db), db);
             seedC(db);
