@@ -503,20 +503,21 @@ void TstTteButton::captionKeepsLeftToRightOrder()
     TTeControl::setVisualStylesOverride(false);
     QApplication::setLayoutDirection(Qt::RightToLeft);
 
-    // Read left to right, a caption that starts with a Latin word shows that word first from the
-    // left, the Arabic one after it; right to left would put the Arabic word at the left.
+    // Read left to right, a caption that starts with an Arabic word shows that word first from the
+    // left, the Latin one after it; right to left (also what the Arabic start suggests to an
+    // automatic direction) would put the Latin word at the left.
     Host host;
     host.button->resize(300, H);
     host.button->setAlignment(taLeftJustify);
-    host.button->setCaption(QStringLiteral("Go"));
+    host.button->setCaption(arabic);
     const QImage alone = host.image();
-    const QRect latinInk = boundingBoxOf(alone, alone.rect(), isCaption);
-    QVERIFY(!latinInk.isEmpty());
-    host.button->setCaption(QStringLiteral("Go ") + arabic);
+    const QRect arabicInk = boundingBoxOf(alone, alone.rect(), isCaption);
+    QVERIFY(!arabicInk.isEmpty());
+    host.button->setCaption(arabic + QStringLiteral(" Go"));
     const QImage mixed = host.image();
-    const QRect latinPart(0, 0, latinInk.right() + 2, H);
-    QCOMPARE(mixed.copy(latinPart), alone.copy(latinPart));
-    QVERIFY(boundingBoxOf(mixed, mixed.rect(), isCaption).right() > latinInk.right() + 10);
+    const QRect arabicPart(0, 0, arabicInk.right() + 2, H);
+    QCOMPARE(mixed.copy(arabicPart), alone.copy(arabicPart));
+    QVERIFY(boundingBoxOf(mixed, mixed.rect(), isCaption).right() > arabicInk.right() + 10);
 }
 
 void TstTteButton::bufferingModesPaintAlike_data()
