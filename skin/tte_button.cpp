@@ -181,12 +181,13 @@ QWidgetList TTeButton::tabSiblings() const
     QWidget *parent = parentWidget();
     if (!parent)
         return siblings;
-    // The focus chain holds every widget of the window once; its order is the tab order.
+    // The focus chain holds every widget of the window once; its order is the tab order. Only
+    // siblings that can take the focus count, as pictures and labels have no place in it.
     for (QWidget *w = parent->nextInFocusChain(); w && w != parent; w = w->nextInFocusChain()) {
-        if (w->parentWidget() == parent && !siblings.contains(w))
-            siblings.append(w);
-        else if (siblings.contains(w))
+        if (siblings.contains(w))
             break;
+        if (w->parentWidget() == parent && (w == this || w->focusPolicy() != Qt::NoFocus))
+            siblings.append(w);
     }
     return siblings;
 }

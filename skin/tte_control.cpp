@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QPainter>
 #include <QProxyStyle>
+#include <QScreen>
 #include <QStyle>
 #include <QtMath>
 
@@ -33,6 +34,14 @@ std::optional<bool> &visualStylesCached()
     return value;
 }
 
+// The style the cached answer was made for: a control created after a style change with no control
+// alive to hear of it must not use the old answer.
+const QStyle *&visualStylesCachedFor()
+{
+    static const QStyle *style = nullptr;
+    return style;
+}
+
 QImage &sharedBuffer()
 {
     static QImage image;
@@ -59,6 +68,24 @@ TTeControl::TTeControl(QWidget *parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     liveControls().push_back(this);
+    watchDisplays();
+}
+
+void TTeControl::watchDisplays()
+{
+    static bool watching = false;
+    if (watching || !qApp)
+        return;
+    watching = true;
+    // A change of the display settings redraws every control, not only those whose window moved.
+    const auto watchScreen = [](QScreen *screen) {
+        QObject::connect(screen, &QScreen::geometryChanged, qApp, &TTeControl::updateAll);
+        QObject::connect(screen, &QScreen::logicalDotsPerInchChanged, qApp, &TTeControl::updateAll);
+    };
+    for (QScreen *screen : QGuiApplication::screens())
+        watchScreen(screen);
+    QObject::connect(qApp, &QGuiApplication::screenAdded, qApp, watchScreen);
+    QObject::connect(qApp, &QGuiApplication::primaryScreenChanged, qApp, &TTeControl::updateAll);
 }
 
 TTeControl::~TTeControl()
@@ -80,8 +107,8 @@ bool TTeControl::VisualStylesActive()
 {
     if (visualStylesOverride())
         return *visualStylesOverride();
-    if (!visualStylesCached())
-        visualStylesCached() = styleIsThemed();
+    if (!visualStylesCached() || visualStylesCachedFor() != QApplication::style())
+        retestVisualStyles();
     return *visualStylesCached();
 }
 
@@ -94,6 +121,7 @@ void TTeControl::setVisualStylesOverride(std::optional<bool> active)
 void TTeControl::retestVisualStyles()
 {
     visualStylesCached() = styleIsThemed();
+    visualStylesCachedFor() = QApplication::style();
 }
 
 void TTeControl::updateAll()

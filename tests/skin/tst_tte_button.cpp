@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QSignalSpy>
@@ -197,6 +198,7 @@ Q_DECLARE_METATYPE(Input)
 Q_DECLARE_METATYPE(TAlignment)
 Q_DECLARE_METATYPE(TKsPerformance)
 Q_DECLARE_METATYPE(TTeButtonKind)
+Q_DECLARE_METATYPE(TTeFontOptions)
 
 class TstTteButton : public QObject
 {
@@ -223,6 +225,11 @@ private slots:
     void bufferingModesPaintAlike_data();
     void bufferingModesPaintAlike();
     void lookFollowsApplicationStyle();
+    void fontOptionsOverlay_data();
+    void fontOptionsOverlay();
+    void parentFontFollowsParent();
+    void tabOrderPlacesButton_data();
+    void tabOrderPlacesButton();
 
     void mouseDrag_data();
     void mouseDrag();
@@ -561,6 +568,143 @@ void TstTteButton::lookFollowsApplicationStyle()
     TTeControl::setVisualStylesOverride(false);
     QVERIFY(!TTeControl::VisualStylesActive());
     QApplication::setStyle(QStyleFactory::create(original));
+}
+
+void TstTteButton::fontOptionsOverlay_data()
+{
+    QTest::addColumn<TTeFontOptions>("options");
+    QTest::addColumn<bool>("pixelFont");
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<bool>("bold");
+    QTest::addColumn<bool>("underline");
+    QTest::addColumn<qreal>("points");
+    QTest::addColumn<int>("pixels");
+    QTest::addColumn<QColor>("color");
+
+    const QString base = QStringLiteral("DejaVu Sans");
+    TTeFontOptions options;
+    QTest::newRow("defaults leave the font alone")
+            << options << false << base << false << false << 10.0 << -1 << QColor(Qt::blue);
+    options.Bold = true;
+    options.Underline = true;
+    QTest::newRow("styles add") << options << false << base << true << true << 10.0 << -1 << QColor(Qt::blue);
+    options = {};
+    options.SizeDelta = 3;
+    QTest::newRow("size delta adds points") << options << false << base << false << false << 13.0 << -1
+                                            << QColor(Qt::blue);
+    // 96 dots per inch: 6 points are 8 pixels.
+    options.SizeDelta = 6;
+    QTest::newRow("size delta on a pixel-sized font") << options << true << base << false << false << -1.0
+                                                      << 27 << QColor(Qt::blue);
+    options = {};
+    options.FontName = QStringLiteral("Noto Sans");
+    QTest::newRow("font name replaces the typeface")
+            << options << false << options.FontName << false << false << 10.0 << -1 << QColor(Qt::blue);
+    options = {};
+    options.FontColor = 0x00ff00;
+    QTest::newRow("font colour replaces the colour")
+            << options << false << base << false << false << 10.0 << -1 << QColor(Qt::green);
+    options.FontColor = 0;
+    QTest::newRow("black is a colour, not the no-colour value")
+            << options << false << base << false << false << 10.0 << -1 << QColor(Qt::black);
+}
+
+void TstTteButton::fontOptionsOverlay()
+{
+    QFETCH(TTeFontOptions, options);
+    QFETCH(bool, pixelFont);
+    QFETCH(QString, family);
+    QFETCH(bool, bold);
+    QFETCH(bool, underline);
+    QFETCH(qreal, points);
+    QFETCH(int, pixels);
+    QFETCH(QColor, color);
+
+    Host host;
+    QFont font(QStringLiteral("DejaVu Sans"));
+    if (pixelFont)
+        font.setPixelSize(19);
+    else
+        font.setPointSizeF(10);
+    host.button->setFont(font);
+    host.button->setFontColor(Qt::blue);
+    host.button->setFontOptions(options);
+    if (host.button->logicalDpiY() != 96 && pixelFont)
+        QSKIP("the pixel row assumes a 96 dpi screen");
+
+    const QFont working = host.button->WorkingFont();
+    QCOMPARE(working.family(), family);
+    QCOMPARE(working.bold(), bold);
+    QCOMPARE(working.underline(), underline);
+    QCOMPARE(working.pointSizeF(), points);
+    QCOMPARE(working.pixelSize(), pixels);
+    QCOMPARE(host.button->WorkingFontColor(), color);
+    // The button's own font is not touched by the overlay.
+    QCOMPARE(host.button->font(), font);
+    const QRgb caption = color.rgb();
+    QVERIFY(!boundingBoxOf(host.image(), QRect(5, 5, W - 10, H - 10),
+                           [caption](QRgb p) { return p == caption; })
+                     .isEmpty());
+}
+
+void TstTteButton::parentFontFollowsParent()
+{
+    Host host;
+    QVERIFY(!host.button->ParentFont());
+    host.button->setParentFont(true);
+    QVERIFY(host.button->ParentFont());
+    QFont parentFont(QStringLiteral("Noto Sans"));
+    parentFont.setPixelSize(23);
+    host.window.setFont(parentFont);
+    QCOMPARE(host.button->font().pixelSize(), 23);
+    QCOMPARE(host.button->FontColor(), QColor(Qt::black)); // the palette's button text
+
+    // A colour of its own ends following the parent, and keeps the font it had.
+    host.button->setFontColor(Qt::red);
+    QVERIFY(!host.button->ParentFont());
+    parentFont.setPixelSize(30);
+    host.window.setFont(parentFont);
+    QCOMPARE(host.button->font().pixelSize(), 23);
+    QCOMPARE(host.button->FontColor(), QColor(Qt::red));
+}
+
+void TstTteButton::tabOrderPlacesButton_data()
+{
+    QTest::addColumn<int>("order");
+    QTest::addColumn<QStringList>("tabs");
+
+    // Tab moves round a cycle, so "first" and "last" of three make the same cycle.
+    QTest::newRow("first") << 0 << QStringList{QStringLiteral("second"), QStringLiteral("button"), QStringLiteral("edit")};
+    QTest::newRow("second") << 1 << QStringList{QStringLiteral("button"), QStringLiteral("second"), QStringLiteral("edit")};
+    QTest::newRow("beyond the end goes last") << 9 << QStringList{QStringLiteral("second"), QStringLiteral("button"), QStringLiteral("edit")};
+}
+
+void TstTteButton::tabOrderPlacesButton()
+{
+    QFETCH(int, order);
+    QFETCH(QStringList, tabs);
+
+    // The button comes last in creation; a label that takes no focus does not count.
+    Host host;
+    host.edit->setObjectName(QStringLiteral("edit"));
+    host.button->setObjectName(QStringLiteral("button"));
+    new QLabel(QStringLiteral("label"), &host.window);
+    auto *second = new QLineEdit(&host.window);
+    second->setObjectName(QStringLiteral("second"));
+    second->setGeometry(150, 70, 100, 24);
+    QWidget::setTabOrder(host.edit, second);
+    QWidget::setTabOrder(second, host.button);
+
+    host.button->setTabOrder(order);
+    QVERIFY(host.show());
+    host.edit->setFocus();
+    QTRY_VERIFY(host.edit->hasFocus());
+    QStringList visited;
+    for (int i = 0; i < tabs.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(visited, tabs);
 }
 
 void TstTteButton::mouseDrag_data()

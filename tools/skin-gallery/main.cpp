@@ -30,7 +30,9 @@ TTeButton *makeUpdateButton(QWidget *parent)
 {
     auto *button = new TTeButton(parent);
     button->setCaption(QStringLiteral(u"تحديث 4-7-2021"));
-    QFont font(QStringLiteral("Tahoma"));
+    QFont font;
+    // Tahoma where it exists, else a face with Arabic letters.
+    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans Arabic")});
     font.setPixelSize(19);
     font.setBold(true);
     button->setFont(font);
