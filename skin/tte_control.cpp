@@ -62,7 +62,8 @@ bool styleIsThemed()
 
 } // namespace
 
-TTeControl::TTeControl(QWidget *parent) : QWidget(parent)
+TTeControl::TTeControl(QWidget *parent)
+    : QWidget(parent)
 {
     // The control paints every pixel itself; skipping Qt's erase is what keeps redraws flicker-free.
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -175,13 +176,13 @@ void TTeControl::paintEvent(QPaintEvent *)
     const QSize pixels(qCeil(w * dpr), qCeil(h * dpr));
     QImage &buffer = m_performance == kspSharedBuffer ? sharedBuffer() : m_buffer;
     const bool fits = m_performance == kspSharedBuffer
-            ? buffer.width() >= pixels.width() && buffer.height() >= pixels.height()
-            : buffer.size() == pixels;
+        ? buffer.width() >= pixels.width() && buffer.height() >= pixels.height()
+        : buffer.size() == pixels;
     if (!fits || buffer.devicePixelRatio() != dpr) {
         // The shared image only ever grows, to the largest control painted through it.
         const QSize size = m_performance == kspSharedBuffer
-                ? pixels.expandedTo(buffer.isNull() || buffer.devicePixelRatio() != dpr ? QSize() : buffer.size())
-                : pixels;
+            ? pixels.expandedTo(buffer.isNull() || buffer.devicePixelRatio() != dpr ? QSize() : buffer.size())
+            : pixels;
         buffer = QImage(size, QImage::Format_RGB32);
         buffer.setDevicePixelRatio(dpr);
     }

@@ -96,16 +96,16 @@ struct Host
 
 void hover(QWidget *widget)
 {
-    QEnterEvent enter(QPointF(5, 5), widget->mapTo(widget->window(), QPointF(5, 5)),
-                      widget->mapToGlobal(QPointF(5, 5)));
+    QEnterEvent enter(
+        QPointF(5, 5), widget->mapTo(widget->window(), QPointF(5, 5)), widget->mapToGlobal(QPointF(5, 5)));
     QApplication::sendEvent(widget, &enter);
 }
 
 // Qt Test's mouseMove carries no held button for widgets; a drag needs the event built by hand.
 void dragTo(QWidget *widget, QPoint pos)
 {
-    QMouseEvent move(QEvent::MouseMove, pos, widget->mapToGlobal(pos), Qt::NoButton, Qt::LeftButton,
-                     Qt::NoModifier);
+    QMouseEvent move(
+        QEvent::MouseMove, pos, widget->mapToGlobal(pos), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(widget, &move);
 }
 
@@ -128,10 +128,13 @@ bool isCaption(QRgb pixel)
 class RecordingStyle : public QProxyStyle
 {
 public:
-    RecordingStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) { }
+    RecordingStyle()
+        : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion")))
+    {
+    }
 
     void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
-                     const QWidget *widget) const override
+        const QWidget *widget) const override
     {
         if (const auto *button = qstyleoption_cast<const QStyleOptionButton *>(option)) {
             if (element == CE_PushButton || element == CE_PushButtonBevel) {
@@ -143,7 +146,7 @@ public:
     }
 
     void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
-                       const QWidget *widget) const override
+        const QWidget *widget) const override
     {
         if (element == PE_FrameFocusRect)
             ++focusRects;
@@ -254,32 +257,64 @@ void TstTteButton::classicLook_data()
     QTest::addColumn<QList<Probe>>("probes");
 
     const QList<Probe> raised = {
-            {{0, 0}, Light},   {{-2, 0}, Light},  {{-1, 0}, Black}, {{0, -2}, Light},
-            {{0, -1}, Black},  {{-1, -1}, Black}, {{1, 1}, Face},   {{-3, 1}, Face},
-            {{-2, 1}, Dark},   {{1, -2}, Dark},   {{-2, -2}, Dark}, {{2, 2}, Face},
-            {{4, 4}, Face},    {{5, 4}, Face},
+        { { 0, 0 }, Light },
+        { { -2, 0 }, Light },
+        { { -1, 0 }, Black },
+        { { 0, -2 }, Light },
+        { { 0, -1 }, Black },
+        { { -1, -1 }, Black },
+        { { 1, 1 }, Face },
+        { { -3, 1 }, Face },
+        { { -2, 1 }, Dark },
+        { { 1, -2 }, Dark },
+        { { -2, -2 }, Dark },
+        { { 2, 2 }, Face },
+        { { 4, 4 }, Face },
+        { { 5, 4 }, Face },
     };
     QTest::newRow("normal: raised bevel") << "normal" << raised;
     QTest::newRow("hot: as normal") << "hot" << raised;
     QTest::newRow("disabled: raised bevel") << "disabled" << raised;
     QTest::newRow("focused: black frame, bevel inside, dotted focus rectangle")
-            << "focused"
-            << QList<Probe>{
-                       {{0, 0}, Black},         {{-1, 0}, Black},        {{0, -1}, Black},
-                       {{-1, -1}, Black},       {{1, 1}, Light},         {{-3, 1}, Light},
-                       {{-2, 1}, Black},        {{-2, -2}, Black},       {{2, 2}, Face},
-                       {{-3, -3}, Dark},        {{3, 3}, Face},          {{4, 4}, FaceInverted},
-                       {{5, 4}, Face},          {{6, 4}, FaceInverted},  {{4, 5}, Face},
-                       {{4, 6}, FaceInverted},  {{-6, 4}, FaceInverted}, {{-5, -5}, FaceInverted},
-                       {{-6, -5}, Face},        {{-4, -4}, Face},
-               };
+        << "focused"
+        << QList<Probe> {
+               { { 0, 0 }, Black },
+               { { -1, 0 }, Black },
+               { { 0, -1 }, Black },
+               { { -1, -1 }, Black },
+               { { 1, 1 }, Light },
+               { { -3, 1 }, Light },
+               { { -2, 1 }, Black },
+               { { -2, -2 }, Black },
+               { { 2, 2 }, Face },
+               { { -3, -3 }, Dark },
+               { { 3, 3 }, Face },
+               { { 4, 4 }, FaceInverted },
+               { { 5, 4 }, Face },
+               { { 6, 4 }, FaceInverted },
+               { { 4, 5 }, Face },
+               { { 4, 6 }, FaceInverted },
+               { { -6, 4 }, FaceInverted },
+               { { -5, -5 }, FaceInverted },
+               { { -6, -5 }, Face },
+               { { -4, -4 }, Face },
+           };
     QTest::newRow("pressed: black frame, flat face, shadow frame, focus rectangle")
-            << "pressed"
-            << QList<Probe>{
-                       {{0, 0}, Black}, {{-1, -1}, Black}, {{1, 1}, Dark},          {{-2, 1}, Dark},
-                       {{1, -2}, Dark}, {{-2, -2}, Dark},  {{2, 2}, Face},          {{-3, -3}, Face},
-                       {{3, 3}, Face},  {{4, 4}, FaceInverted}, {{5, 4}, Face}, {{-5, -5}, FaceInverted},
-               };
+        << "pressed"
+        << QList<Probe> {
+               { { 0, 0 }, Black },
+               { { -1, -1 }, Black },
+               { { 1, 1 }, Dark },
+               { { -2, 1 }, Dark },
+               { { 1, -2 }, Dark },
+               { { -2, -2 }, Dark },
+               { { 2, 2 }, Face },
+               { { -3, -3 }, Face },
+               { { 3, 3 }, Face },
+               { { 4, 4 }, FaceInverted },
+               { { 5, 4 }, Face },
+               { { -5, -5 }, FaceInverted },
+           };
 }
 
 void TstTteButton::classicLook()
@@ -304,7 +339,7 @@ void TstTteButton::classicLook()
     QCOMPARE(image.size(), QSize(W, H));
     for (const Probe &probe : probes) {
         const QPoint at(probe.at.x() < 0 ? W + probe.at.x() : probe.at.x(),
-                        probe.at.y() < 0 ? H + probe.at.y() : probe.at.y());
+            probe.at.y() < 0 ? H + probe.at.y() : probe.at.y());
         QCOMPARE(describe(at, image.pixelColor(at)), describe(at, roleColor(probe.role)));
     }
     if (state == QLatin1String("pressed"))
@@ -325,15 +360,15 @@ void TstTteButton::themedStateReachesStyle_data()
     QTest::newRow("normal") << false << false << false << false << true << false << false << false;
     QTest::newRow("hot") << false << false << true << false << true << false << true << false;
     QTest::newRow("focused shows as defaulted")
-            << false << true << false << false << true << false << false << true;
+        << false << true << false << false << true << false << false << true;
     QTest::newRow("hot wins over focused")
-            << false << true << true << false << true << false << true << false;
+        << false << true << true << false << true << false << true << false;
     QTest::newRow("pressed") << false << false << false << true << true << true << false << false;
     QTest::newRow("pressed wins over hot")
-            << false << false << true << true << true << true << false << false;
+        << false << false << true << true << true << true << false << false;
     QTest::newRow("disabled") << true << false << false << false << false << false << false << false;
     QTest::newRow("disabled wins over hot and focused")
-            << true << true << true << false << false << false << false << false;
+        << true << true << true << false << false << false << false << false;
 }
 
 void TstTteButton::themedStateReachesStyle()
@@ -439,8 +474,7 @@ void TstTteButton::captionPlacement()
     // Where the ink ends relative to where the caption starts, measured in a roomy left-aligned button.
     host.button->setAlignment(taLeftJustify);
     host.button->resize(tw + 40, H);
-    const int inkRightFromLeft =
-            boundingBoxOf(host.image(), QRect(0, 0, tw + 40, H), isCaption).right() - 4;
+    const int inkRightFromLeft = boundingBoxOf(host.image(), QRect(0, 0, tw + 40, H), isCaption).right() - 4;
 
     const int w = width > 0 ? width : tw + width;
     host.button->setAlignment(alignment);
@@ -459,8 +493,8 @@ void TstTteButton::captionPlacement()
     const int topBefore = ink.top();
     host.button->resize(w, H + 1);
     const QImage taller = host.image();
-    QCOMPARE(boundingBoxOf(taller, taller.rect(), isCaption).top(),
-             topBefore + (H + 1 - th) / 2 - (H - th) / 2);
+    QCOMPARE(
+        boundingBoxOf(taller, taller.rect(), isCaption).top(), topBefore + (H + 1 - th) / 2 - (H - th) / 2);
 }
 
 void TstTteButton::disabledCaptionIsEmbossed_data()
@@ -497,7 +531,7 @@ void TstTteButton::disabledCaptionIsEmbossed()
                 continue;
             const QRgb twin = image.pixel(x + 1, y + 1);
             QVERIFY2(twin == kLight.rgb() || twin == kDark.rgb(),
-                     qPrintable(describe(QPoint(x + 1, y + 1), QColor(twin))));
+                qPrintable(describe(QPoint(x + 1, y + 1), QColor(twin))));
         }
     }
 }
@@ -584,29 +618,29 @@ void TstTteButton::fontOptionsOverlay_data()
     const QString base = QStringLiteral("DejaVu Sans");
     TTeFontOptions options;
     QTest::newRow("defaults leave the font alone")
-            << options << false << base << false << false << 10.0 << -1 << QColor(Qt::blue);
+        << options << false << base << false << false << 10.0 << -1 << QColor(Qt::blue);
     options.Bold = true;
     options.Underline = true;
     QTest::newRow("styles add") << options << false << base << true << true << 10.0 << -1 << QColor(Qt::blue);
     options = {};
     options.SizeDelta = 3;
-    QTest::newRow("size delta adds points") << options << false << base << false << false << 13.0 << -1
-                                            << QColor(Qt::blue);
+    QTest::newRow("size delta adds points")
+        << options << false << base << false << false << 13.0 << -1 << QColor(Qt::blue);
     // 96 dots per inch: 6 points are 8 pixels.
     options.SizeDelta = 6;
-    QTest::newRow("size delta on a pixel-sized font") << options << true << base << false << false << -1.0
-                                                      << 27 << QColor(Qt::blue);
+    QTest::newRow("size delta on a pixel-sized font")
+        << options << true << base << false << false << -1.0 << 27 << QColor(Qt::blue);
     options = {};
     options.FontName = QStringLiteral("Noto Sans");
     QTest::newRow("font name replaces the typeface")
-            << options << false << options.FontName << false << false << 10.0 << -1 << QColor(Qt::blue);
+        << options << false << options.FontName << false << false << 10.0 << -1 << QColor(Qt::blue);
     options = {};
     options.FontColor = 0x00ff00;
     QTest::newRow("font colour replaces the colour")
-            << options << false << base << false << false << 10.0 << -1 << QColor(Qt::green);
+        << options << false << base << false << false << 10.0 << -1 << QColor(Qt::green);
     options.FontColor = 0;
     QTest::newRow("black is a colour, not the no-colour value")
-            << options << false << base << false << false << 10.0 << -1 << QColor(Qt::black);
+        << options << false << base << false << false << 10.0 << -1 << QColor(Qt::black);
 }
 
 void TstTteButton::fontOptionsOverlay()
@@ -642,9 +676,9 @@ void TstTteButton::fontOptionsOverlay()
     // The button's own font is not touched by the overlay.
     QCOMPARE(host.button->font(), font);
     const QRgb caption = color.rgb();
-    QVERIFY(!boundingBoxOf(host.image(), QRect(5, 5, W - 10, H - 10),
-                           [caption](QRgb p) { return p == caption; })
-                     .isEmpty());
+    QVERIFY(!boundingBoxOf(host.image(), QRect(5, 5, W - 10, H - 10), [caption](QRgb p) {
+        return p == caption;
+    }).isEmpty());
 }
 
 void TstTteButton::parentFontFollowsParent()
@@ -674,9 +708,14 @@ void TstTteButton::tabOrderPlacesButton_data()
     QTest::addColumn<QStringList>("tabs");
 
     // Tab moves round a cycle, so "first" and "last" of three make the same cycle.
-    QTest::newRow("first") << 0 << QStringList{QStringLiteral("second"), QStringLiteral("button"), QStringLiteral("edit")};
-    QTest::newRow("second") << 1 << QStringList{QStringLiteral("button"), QStringLiteral("second"), QStringLiteral("edit")};
-    QTest::newRow("beyond the end goes last") << 9 << QStringList{QStringLiteral("second"), QStringLiteral("button"), QStringLiteral("edit")};
+    QTest::newRow("first") << 0
+                           << QStringList { QStringLiteral("second"), QStringLiteral("button"),
+                                  QStringLiteral("edit") };
+    QTest::newRow("second") << 1
+                            << QStringList { QStringLiteral("button"), QStringLiteral("second"),
+                                   QStringLiteral("edit") };
+    QTest::newRow("beyond the end goes last")
+        << 9 << QStringList { QStringLiteral("second"), QStringLiteral("button"), QStringLiteral("edit") };
 }
 
 void TstTteButton::tabOrderPlacesButton()
@@ -714,19 +753,18 @@ void TstTteButton::mouseDrag_data()
     QTest::addColumn<int>("clicks");
 
     const QPoint in(W / 2, H / 2);
-    QTest::newRow("release inside") << QList<QPoint>{} << QList<bool>{} << 1;
-    QTest::newRow("drag off, release off") << QList<QPoint>{{W / 2, -10}} << QList<bool>{false} << 0;
+    QTest::newRow("release inside") << QList<QPoint> {} << QList<bool> {} << 1;
+    QTest::newRow("drag off, release off") << QList<QPoint> { { W / 2, -10 } } << QList<bool> { false } << 0;
     QTest::newRow("drag off and back, release inside")
-            << QList<QPoint>{{W / 2, -10}, in} << QList<bool>{false, true} << 1;
+        << QList<QPoint> { { W / 2, -10 }, in } << QList<bool> { false, true } << 1;
     QTest::newRow("drag back and off again, release off")
-            << QList<QPoint>{{W / 2, -10}, in, {W + 30, H / 2}} << QList<bool>{false, true, false}
-            << 0;
-    QTest::newRow("one past the last column") << QList<QPoint>{{W, H / 2}} << QList<bool>{false} << 0;
-    QTest::newRow("one past the last row") << QList<QPoint>{{W / 2, H}} << QList<bool>{false} << 0;
-    QTest::newRow("last column and row") << QList<QPoint>{{W - 1, H - 1}} << QList<bool>{true} << 1;
-    QTest::newRow("first column and row") << QList<QPoint>{{0, 0}} << QList<bool>{true} << 1;
+        << QList<QPoint> { { W / 2, -10 }, in, { W + 30, H / 2 } } << QList<bool> { false, true, false } << 0;
+    QTest::newRow("one past the last column") << QList<QPoint> { { W, H / 2 } } << QList<bool> { false } << 0;
+    QTest::newRow("one past the last row") << QList<QPoint> { { W / 2, H } } << QList<bool> { false } << 0;
+    QTest::newRow("last column and row") << QList<QPoint> { { W - 1, H - 1 } } << QList<bool> { true } << 1;
+    QTest::newRow("first column and row") << QList<QPoint> { { 0, 0 } } << QList<bool> { true } << 1;
     QTest::newRow("one before the first column")
-            << QList<QPoint>{{-1, H / 2}} << QList<bool>{false} << 0;
+        << QList<QPoint> { { -1, H / 2 } } << QList<bool> { false } << 0;
 }
 
 void TstTteButton::mouseDrag()
@@ -843,16 +881,15 @@ void TstTteButton::keyboard_data()
                                 << Qt::KeyboardModifiers(Qt::ControlModifier) << 0;
     QTest::newRow("escape, not cancel") << true << false << false << int(Qt::Key_Escape) << none << 0;
     QTest::newRow("escape, cancel") << true << false << true << int(Qt::Key_Escape) << none << 1;
-    QTest::newRow("shift+escape, cancel") << true << false << true << int(Qt::Key_Escape)
-                                          << Qt::KeyboardModifiers(Qt::ShiftModifier) << 0;
+    QTest::newRow("shift+escape, cancel")
+        << true << false << true << int(Qt::Key_Escape) << Qt::KeyboardModifiers(Qt::ShiftModifier) << 0;
     QTest::newRow("escape in another control, cancel")
-            << false << false << true << int(Qt::Key_Escape) << none << 1;
+        << false << false << true << int(Qt::Key_Escape) << none << 1;
     QTest::newRow("enter in another control, not default")
-            << false << false << false << int(Qt::Key_Return) << none << 0;
+        << false << false << false << int(Qt::Key_Return) << none << 0;
     QTest::newRow("enter in another control, default")
-            << false << true << false << int(Qt::Key_Return) << none << 1;
-    QTest::newRow("space in another control") << false << false << false << int(Qt::Key_Space)
-                                              << none << 0;
+        << false << true << false << int(Qt::Key_Return) << none << 1;
+    QTest::newRow("space in another control") << false << false << false << int(Qt::Key_Space) << none << 0;
 }
 
 void TstTteButton::keyboard()
@@ -913,7 +950,7 @@ void TstTteButton::mnemonic_data()
     QTest::newRow("marked letter without alt") << "&Update" << Qt::KeyboardModifiers() << 0;
     QTest::newRow("no marked letter") << "Update" << Qt::KeyboardModifiers(Qt::AltModifier) << 0;
     QTest::newRow("escaped ampersand marks nothing")
-            << "&&Update" << Qt::KeyboardModifiers(Qt::AltModifier) << 0;
+        << "&&Update" << Qt::KeyboardModifiers(Qt::AltModifier) << 0;
 }
 
 void TstTteButton::mnemonic()
@@ -1000,9 +1037,8 @@ void TstTteButton::clickReachesWindow()
     auto *asDialog = qobject_cast<QDialog *>(window.get());
     if (asDialog) {
         asDialog->open();
-        connect(asDialog, &QDialog::finished, [&](int result) {
-            events << QStringLiteral("finished %1").arg(result);
-        });
+        connect(asDialog, &QDialog::finished,
+            [&](int result) { events << QStringLiteral("finished %1").arg(result); });
     } else {
         window->show();
     }

@@ -23,8 +23,8 @@ using qalu::skin::TTeControl;
 
 namespace {
 
-const QStringList kStates = {QStringLiteral("normal"), QStringLiteral("hot"), QStringLiteral("focused"),
-                             QStringLiteral("pressed"), QStringLiteral("disabled")};
+const QStringList kStates = { QStringLiteral("normal"), QStringLiteral("hot"), QStringLiteral("focused"),
+    QStringLiteral("pressed"), QStringLiteral("disabled") };
 
 TTeButton *makeUpdateButton(QWidget *parent)
 {
@@ -32,7 +32,8 @@ TTeButton *makeUpdateButton(QWidget *parent)
     button->setCaption(QStringLiteral(u"تحديث 4-7-2021"));
     QFont font;
     // Tahoma where it exists, else a face with Arabic letters.
-    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans Arabic")});
+    font.setFamilies(
+        { QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans Arabic") });
     font.setPixelSize(19);
     font.setBold(true);
     button->setFont(font);
@@ -54,8 +55,8 @@ void enterState(TTeButton *button, const QString &state)
         QFocusEvent focusIn(QEvent::FocusIn, Qt::OtherFocusReason);
         QApplication::sendEvent(button, &focusIn);
         if (state == QLatin1String("pressed")) {
-            QMouseEvent press(QEvent::MouseButtonPress, centre, button->mapToGlobal(centre),
-                              Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+            QMouseEvent press(QEvent::MouseButtonPress, centre, button->mapToGlobal(centre), Qt::LeftButton,
+                Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(button, &press);
         }
     } else if (state == QLatin1String("disabled")) {
@@ -75,8 +76,11 @@ int renderImage(const QString &path)
     for (int column = 0; column < kStates.size(); ++column)
         painter.drawText(QRect(labelW + column * cellW, 0, cellW, 24), Qt::AlignCenter, kStates.at(column));
 
-    const struct { QString name; bool themed; } looks[] = {
-            {QStringLiteral("themed (Fusion)"), true}, {QStringLiteral("classic"), false}};
+    const struct
+    {
+        QString name;
+        bool themed;
+    } looks[] = { { QStringLiteral("themed (Fusion)"), true }, { QStringLiteral("classic"), false } };
     for (int row = 0; row < 2; ++row) {
         TTeControl::setVisualStylesOverride(looks[row].themed);
         const int top = 24 + row * cellH;
@@ -101,10 +105,10 @@ int showWindow()
 {
     auto *window = new QWidget;
     window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowTitle(QStringLiteral("skin-gallery: %1 look (%2 style)")
-                                   .arg(TTeControl::VisualStylesActive() ? QStringLiteral("themed")
-                                                                         : QStringLiteral("classic"),
-                                        QApplication::style()->name()));
+    window->setWindowTitle(
+        QStringLiteral("skin-gallery: %1 look (%2 style)")
+            .arg(TTeControl::VisualStylesActive() ? QStringLiteral("themed") : QStringLiteral("classic"),
+                QApplication::style()->name()));
     auto *grid = new QGridLayout(window);
     QList<TTeButton *> buttons;
     for (int i = 0; i < kStates.size(); ++i) {
