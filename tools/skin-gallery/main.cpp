@@ -70,7 +70,8 @@ int renderImage(const QString &path)
     const int cellH = 49 + 28;
     const int labelW = 120;
     QImage sheet(labelW + cellW * int(kStates.size()), 24 + cellH * 2, QImage::Format_RGB32);
-    sheet.fill(Qt::white);
+    // Mid grey, so that white and black bevel edges both show.
+    sheet.fill(QColor(0xc8, 0xc8, 0xc8));
     QPainter painter(&sheet);
     painter.setPen(Qt::black);
     for (int column = 0; column < kStates.size(); ++column)
