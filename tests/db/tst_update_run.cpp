@@ -10,8 +10,6 @@
 
 #include <QtTest>
 
-#include <functional>
-
 using namespace qalu;
 using qalu::db::UpdateOutcome;
 using qalu::db::UpdateRun;
@@ -63,10 +61,11 @@ Row insertRow(const QString &salp, const QString &price1, const QString &name,
 // The window's wiring of the run, with the reader replaced by a fill from `sheet`.
 struct RunHarness
 {
+    explicit RunHarness(PharmacyFixture &fixture) : f(fixture) {}
+
     PharmacyFixture &f;
     Sheet sheet;
     int resolutions = 0;
-    std::function<void()> beforeRead;
 
     UpdateOutcome run()
     {
@@ -90,8 +89,6 @@ struct RunHarness
 
     void load()
     {
-        if (beforeRead)
-            beforeRead();
         TStringGrid &g = f.StringGrid1;
         g.setRowCount(int(sheet.rows.size()));
         g.setColCount(sheet.colCount);
@@ -140,7 +137,7 @@ private slots:
             return;
         const int medicines = f.count(QStringLiteral("mat00"));
         const int categories = f.count(QStringLiteral("Category00"));
-        RunHarness h{f, {}};
+        RunHarness h(f);
         h.sheet.rows = {
             header(),
             updateRow(QStringLiteral(" ") + amoxicillin + QStringLiteral("\t"), QStringLiteral("25.5"),
@@ -209,7 +206,7 @@ private slots:
         PharmacyFixture f;
         if (!f.open(Backend::Sqlite))
             return;
-        RunHarness h{f, {}};
+        RunHarness h(f);
         h.sheet.rows = {header(), updateRow(amoxicillin, QStringLiteral("1.5"), QString())};
         QCOMPARE(h.run(), UpdateOutcome::Completed);
         QCOMPARE(f.qgeneral.text(),
@@ -280,7 +277,7 @@ private slots:
         setDecimalSeparator(separator.at(0));
         const int medicines = f.count(QStringLiteral("mat00"));
         const int categories = f.count(QStringLiteral("Category00"));
-        RunHarness h{f, {}};
+        RunHarness h(f);
         h.sheet.rows = {header(),
                         updateRow(amoxicillin, QStringLiteral("50"), QStringLiteral("40")),
                         insertRow(QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("Before"),
@@ -290,6 +287,8 @@ private slots:
                         insertRow(QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("After"),
                                   QStringLiteral("Later category"))};
 
+        if (backend == Backend::Postgres && bad.first() == QStringLiteral("not-a-guid"))
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("invalid input syntax for type uuid")));
         QCOMPARE(h.run(), UpdateOutcome::RowFailed);
 
         QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 50.0);
@@ -320,7 +319,7 @@ private slots:
         if (!f.open(Backend::Sqlite))
             return;
         f.exec(breakage);
-        RunHarness h{f, {}};
+        RunHarness h(f);
         h.sheet.rows = {header(),
                         updateRow(amoxicillin, QStringLiteral("50"), QStringLiteral("40")),
                         insertRow(QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("Bad"),
@@ -372,7 +371,7 @@ private slots:
         PharmacyFixture f;
         if (!f.open(Backend::Sqlite))
             return;
-        RunHarness h{f, {}};
+        RunHarness h(f);
 
         h.sheet.rows = {header()};
         QCOMPARE(h.run(), UpdateOutcome::Completed);
@@ -419,7 +418,6 @@ private slots:
     {
         QTest::addColumn<int>("sheetRows");
         QTest::addColumn<int>("lastApplied");
-        QTest::newRow("1499 rows") << 1499 << 1498;
         QTest::newRow("1500 rows") << 1500 << 1499;
         QTest::newRow("1501 rows") << 1501 << 1499;
         QTest::newRow("1600 rows") << 1600 << 1499;
@@ -431,8 +429,8 @@ private slots:
         PharmacyFixture f;
         if (!f.open(Backend::Sqlite))
             return;
-        f.exec(QStringLiteral("pragma journal_mode = wal"));
-        RunHarness h{f, {}};
+        f.skipDiskSync();
+        RunHarness h(f);
         h.sheet.rows = {header()};
         // Every row writes its own grid row number; rows past the cap would fail.
         for (int r = 1; r < sheetRows; ++r)

@@ -265,7 +265,6 @@ private slots:
         PharmacyFixture f;
         if (!f.open(Backend::Sqlite))
             return;
-        f.exec(QStringLiteral("pragma journal_mode = wal"));
         QTemporaryDir dir;
         QJsonArray rows{headerRow()};
         for (int r = 1; r <= 1499; ++r)
