@@ -427,9 +427,8 @@ private slots:
         QFETCH(int, sheetRows);
         QFETCH(int, lastApplied);
         PharmacyFixture f;
-        if (!f.open(Backend::Sqlite))
+        if (!f.open(Backend::Sqlite, true, true))
             return;
-        f.skipDiskSync();
         RunHarness h(f);
         h.sheet.rows = {header()};
         // Every row writes its own grid row number; rows past the cap would fail.

@@ -263,7 +263,7 @@ private slots:
     void sheetRowsAfter1500AreDropped()
     {
         PharmacyFixture f;
-        if (!f.open(Backend::Sqlite))
+        if (!f.open(Backend::Sqlite, true, true))
             return;
         QTemporaryDir dir;
         QJsonArray rows{headerRow()};
