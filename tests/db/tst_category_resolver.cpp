@@ -5,6 +5,7 @@
 #include "db/trim.h"
 
 #include "support/pharmacy_fixture.h"
+#include "support/sqlite_trace.h"
 
 #include <QtTest>
 
@@ -106,6 +107,33 @@ private slots:
                                 "TypeNode)values(?,?,?,?,?,?,?)\r\n"));
         QCOMPARE(f.QGeneral6.parameters().size(), 7);
         QVERIFY(f.qgeneral.lines().isEmpty());
+    }
+
+    // The exact texts that reach the database, in order: the lookup alone for a known name, the
+    // seven statements for a new one (the category number's isnull( is SQLite's ifnull( there).
+    void sendsTheStatementSequence()
+    {
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite))
+            return;
+        testdb::SqliteTrace trace(f.ADOConnection1.database());
+        f.resolver.FindOrAddCategory(QStringLiteral("مسكنات"));
+        const QString lookup = QStringLiteral("select guid from Category00 where CName= ?\r\n");
+        QCOMPARE(trace.statements, QStringList{lookup});
+
+        trace.statements.clear();
+        f.resolver.FindOrAddCategory(QStringLiteral("Inhalers"));
+        const QStringList expected{
+            lookup,
+            QStringLiteral("select ifnull(max(nnum),0) from Category00\r\n"),
+            QStringLiteral("insert into Category00(CName,Cnum,nNum,Notes)values(?,?,?,?)\r\n"),
+            QStringLiteral("select max(nnum)+1 from Category00 \r\n"),
+            QStringLiteral("select guid from Category00 where nnum=1\r\n"),
+            QStringLiteral("select guid,cname from Category00 where nnum= ?\r\n"),
+            QStringLiteral("insert into TreeView(id,ParentId,num,parentGuid,CatGuidGuid,levl,TypeNode)"
+                           "values(?,?,?,?,?,?,?)\r\n"),
+        };
+        QCOMPARE(trace.statements, expected);
     }
 
     // An empty Category00: number 1, its own root, node number 2.

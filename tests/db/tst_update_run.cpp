@@ -7,6 +7,7 @@
 #include "db/trim.h"
 #include "intake/decimal_separator.h"
 #include "support/pharmacy_fixture.h"
+#include "support/sqlite_trace.h"
 
 #include <QtTest>
 
@@ -240,6 +241,36 @@ private slots:
             QCOMPARE(ins[i].dataType, 2);
         QCOMPARE(ins[12].value.toString(), painkillersGuid);
         QCOMPARE(ins[10].name, QStringLiteral("a10"));
+    }
+
+    // What reaches the database for one update row and one insert row, values included: prices
+    // as doubles, empty price cells and the fixed zeros as the integer 0, empty texts as ''.
+    void sendsOneStatementPerRow()
+    {
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite))
+            return;
+        RunHarness h(f);
+        h.sheet.rows = {header(),
+                        updateRow(QStringLiteral(" ") + amoxicillin, QStringLiteral("1.5"), QString(),
+                                  QStringLiteral("2e1"), QStringLiteral("-0.25")),
+                        insertRow(QString(), QStringLiteral("3"), QStringLiteral(" Nasal spray "),
+                                  QStringLiteral("مسكنات"), QString(), QStringLiteral("spray"))};
+        testdb::SqliteTrace trace(f.ADOConnection1.database());
+        QCOMPARE(h.run(), UpdateOutcome::Completed);
+        QCOMPARE(trace.statements.size(), 3);
+        QCOMPARE(trace.statements[0],
+                 QStringLiteral("update mat00 set salp= ?,price1= ?,salp2= ?,price2= ?  where guid= ?\r\n"));
+        QCOMPARE(trace.expanded[0],
+                 QStringLiteral("update mat00 set salp= 1.5,price1= 0,salp2= 20.0,price2= -0.25  where guid= '")
+                     + amoxicillin + QStringLiteral("'\r\n"));
+        QCOMPARE(trace.statements[1], QStringLiteral("select guid from Category00 where CName= ?\r\n"));
+        QCOMPARE(trace.expanded[2],
+                 QStringLiteral("insert into mat00(MatNum,MatName,MatNameEng,MatNamecop,Price1,salp,price2,salp2,"
+                                "Fact2,price3,salp3,Fact3,CatGuid,unit1,unit2,unit3,MatN,FocN,ShapN,contn,dateupN,"
+                                "ShapPharmN)\r\nvalues(222002,'Nasal spray','Nasal spray','',3.0,0,0,0,0,0,0,0,'")
+                     + painkillersGuid
+                     + QStringLiteral("','وحدة1','وحدة2','وحدة3','','','','','1-1-1800','spray')\r\n"));
     }
 
     // The first failing row ends the walk: rows before it stay applied, it and the rows after it
