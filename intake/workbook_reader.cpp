@@ -641,7 +641,7 @@ public:
             }
             return;
         case 'r':
-            if (local[1] == 0 && !m_inCell)
+            if (std::strcmp(local, "row") == 0)
                 return startRow(attrs);
             if (std::strcmp(local, "rPh") == 0)
                 ++m_skip;
