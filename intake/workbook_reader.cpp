@@ -999,7 +999,7 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
             }
             if (view.isNull())
                 view = QByteArrayView(text.data(), qsizetype(text.size()));
-            grid.setCells(int(rec.col) - 1, int(rec.row) - 1, view);
+            grid.setCellBytes(int(rec.col) - 1, int(rec.row) - 1, view);
         }
         // Freeing records as they are copied keeps the peak near one copy of the sheet.
         cells.cells.pop_front();
