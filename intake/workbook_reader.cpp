@@ -141,9 +141,19 @@ public:
     XmlStream(const XmlStream &) = delete;
     XmlStream &operator=(const XmlStream &) = delete;
 
-    void feed(const char *data, int len, bool final)
+    // Expat's own input buffer, to read into without a copy.
+    char *buffer(int len)
     {
-        if (XML_Parse(m_parser, data, len, final ? XML_TRUE : XML_FALSE) != XML_STATUS_OK)
+        void *b = XML_GetBuffer(m_parser, len);
+        if (!b)
+            fail(QStringLiteral("out of memory"));
+        return static_cast<char *>(b);
+    }
+
+    // Parses `len` bytes just read into buffer().
+    void feed(int len, bool final)
+    {
+        if (XML_ParseBuffer(m_parser, len, final ? XML_TRUE : XML_FALSE) != XML_STATUS_OK)
             raise();
         m_fed += len;
         // Outside a handler the byte index is just past the last complete event: what lies beyond
@@ -221,10 +231,10 @@ public:
         if (!file)
             fail(QStringLiteral("cannot read %1 (%2)").arg(name, QString::fromUtf8(zip_strerror(m_zip))));
         XmlStream xml(handler, name);
-        std::vector<char> buffer(256 * 1024);
+        constexpr int chunk = 256 * 1024;
         zip_uint64_t total = 0;
         for (;;) {
-            const zip_int64_t n = zip_fread(file.get(), buffer.data(), buffer.size());
+            const zip_int64_t n = zip_fread(file.get(), xml.buffer(chunk), chunk);
             if (n < 0)
                 fail(QStringLiteral("cannot read %1 (%2)").arg(name, QString::fromUtf8(zip_file_strerror(file.get()))));
             if (n == 0)
@@ -233,11 +243,11 @@ public:
             // The declared size is checked above; an entry that inflates beyond it is forged.
             if (total > st.size || total > cap)
                 fail(QStringLiteral("%1 is larger than declared").arg(name));
-            xml.feed(buffer.data(), int(n), false);
+            xml.feed(int(n), false);
         }
         if (total != st.size)
             fail(QStringLiteral("%1 is truncated").arg(name));
-        xml.feed(nullptr, 0, true);
+        xml.feed(0, true);
     }
 
 private:
