@@ -841,6 +841,13 @@ private:
         double v = 0;
         const char *begin = m_value.data();
         const char *end = begin + m_value.size();
+        // Blanks around the number and a plus sign are harmless; from_chars takes neither.
+        while (begin < end && (*begin == ' ' || *begin == '\t' || *begin == '\n' || *begin == '\r'))
+            ++begin;
+        while (end > begin && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\n' || end[-1] == '\r'))
+            --end;
+        if (begin < end && *begin == '+')
+            ++begin;
         const auto res = std::from_chars(begin, end, v);
         if (res.ec != std::errc() || res.ptr != end || !std::isfinite(v)) {
             abort(QStringLiteral("a bad number in cell %1").arg(cellName(m_cellCol, m_cellRow)));

@@ -266,6 +266,8 @@ private slots:
         QTest::newRow("chart sheet first: first worksheet read") << "chart_first.xlsx" << 3 << 2 << 1 << 0 << "data sheet";
         QTest::newRow("workbook order, not file name") << "sheet_order.xlsx" << 1 << 2 << 0 << 0 << "first in order";
         QTest::newRow("dimension element not trusted") << "no_dimension_trust.xlsx" << 1 << 2 << 1 << 0 << "2";
+        QTest::newRow("prefixed elements, blanks around a number") << "prefixed.xlsx" << 2 << 2 << 1 << 1 << "42";
+        QTest::newRow("streamed zip, workbook by absolute target") << "streamed.xlsx" << 1 << 3 << 2 << 0 << "streamed";
         QTest::newRow("rows out of order") << "unordered.xlsx" << 3 << 2 << 1 << 2 << "3";
         QTest::newRow("duplicate cell: last wins") << "unordered.xlsx" << 3 << 2 << 0 << 0 << "11";
         QTest::newRow("row and cells without references") << "unordered.xlsx" << 3 << 2 << 1 << 1 << "True";

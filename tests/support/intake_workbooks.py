@@ -243,6 +243,38 @@ def raw_books():
                                                   '><dimension ref="A1:Z999"/><sheetData><row r="1">'
                                                   '<c r="A1"><v>1</v></c><c r="B1"><v>2</v></c>'
                                                   '<c r="C1" s="0"/></row></sheetData></worksheet>')])
+    if wanted('prefixed.xlsx'):
+        # Writers built on the Open XML SDK prefix every element.
+        raw_workbook('prefixed.xlsx', [('S', 'sheet1.xml', HEAD + '<x:worksheet xmlns:x="http://schemas.'
+                                        'openxmlformats.org/spreadsheetml/2006/main"><x:sheetData><x:row r="2">'
+                                        '<x:c r="A2" t="inlineStr"><x:is><x:t>prefixed</x:t></x:is></x:c>'
+                                        '<x:c r="B2"><x:v> 42 </x:v></x:c></x:row></x:sheetData></x:worksheet>')])
+    if wanted('streamed.xlsx'):
+        # Streaming writers put the sizes after the data (data descriptors).
+        import io
+
+        class Unseekable(io.RawIOBase):
+            def __init__(self, f):
+                self.f = f
+
+            def writable(self):
+                return True
+
+            def write(self, b):
+                return self.f.write(b)
+
+        with open(path('streamed.xlsx'), 'wb') as raw, zipfile.ZipFile(Unseekable(raw), 'w', zipfile.ZIP_DEFLATED) as z:
+            z.writestr('_rels/.rels', HEAD + '<Relationships xmlns="http://schemas.openxmlformats.org/package/'
+                       '2006/relationships"><Relationship Id="rId1" Type="' + REL + 'officeDocument" '
+                       'Target="/xl/workbook.xml"/></Relationships>')
+            z.writestr('xl/workbook.xml', HEAD + '<workbook ' + NS + '><sheets><sheet name="S" sheetId="1" '
+                       'r:id="rId1"/></sheets></workbook>')
+            z.writestr('xl/_rels/workbook.xml.rels', HEAD + '<Relationships xmlns="http://schemas.openxmlformats.'
+                       'org/package/2006/relationships"><Relationship Id="rId1" Type="' + REL + 'worksheet" '
+                       'Target="worksheets/../worksheets/data.xml"/></Relationships>')
+            with z.open('xl/worksheets/data.xml', 'w') as f:
+                f.write((HEAD + '<worksheet ' + NS + '><sheetData><row r="1"><c r="A1"><v>1</v></c>'
+                         '<c r="C1" t="inlineStr"><is><t>streamed</t></is></c></row></sheetData></worksheet>').encode())
     # Hostile files.
     if wanted('billion_laughs.xlsx'):
         lol = '<!DOCTYPE lolz [<!ENTITY lol "lol">' + ''.join(
