@@ -19,6 +19,10 @@ class TStringGrid
 {
 public:
     TStringGrid(int colCount = 30, int rowCount = 1500);
+    TStringGrid(const TStringGrid &other);
+    TStringGrid &operator=(const TStringGrid &other);
+    TStringGrid(TStringGrid &&other) noexcept;
+    TStringGrid &operator=(TStringGrid &&other) noexcept;
 
     int RowCount() const { return m_rowCount; }
     int ColCount() const { return m_colCount; }
@@ -74,10 +78,15 @@ private:
 
     static void compact(Row &row);
 
+
     int m_colCount;
     int m_rowCount;
     qsizetype m_stored = 0;
     std::unordered_map<int, Row> m_rows;
+    // The row last written: writers go row by row. Map nodes stay put, so only erasing the row
+    // invalidates it.
+    int m_lastRow = -1;
+    Row *m_lastRowData = nullptr;
 };
 
 // Widens an 8-bit grid text to Unicode with the locale's encoding, and back. A character that the

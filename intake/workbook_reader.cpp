@@ -38,12 +38,12 @@ namespace {
 // The workbook comes from the network, so every part is read under limits: a zip bomb, an
 // absurd sheet or a giant string ends in a Failure with bounded memory and time.
 constexpr zip_uint64_t kMaxSmallPart = 16u << 20;     // relationships, workbook, styles
-constexpr zip_uint64_t kMaxSharedStrings = 256u << 20;
+constexpr zip_uint64_t kMaxSharedStrings = 128u << 20;
 constexpr zip_uint64_t kMaxSheet = 1024u << 20;
 constexpr long long kMaxPendingXml = 16 << 20;        // one XML token (a tag, a comment)
 constexpr size_t kMaxStringBytes = 1 << 20;           // one cell text
-constexpr size_t kMaxCells = 12'000'000;              // value cells of the sheet
-constexpr size_t kMaxTextBytes = 256u << 20;          // all texts of the sheet together
+constexpr size_t kMaxCells = 10'000'000;              // value cells of the sheet
+constexpr size_t kMaxTextBytes = 128u << 20;          // all texts of the sheet together
 constexpr int kMaxRow = 1048576;
 constexpr int kMaxCol = 16384;
 
@@ -741,7 +741,7 @@ private:
         m_row = row;
         m_cellCol = col;
         m_cellRow = row;
-        m_type = type ? type : "n";
+        m_type = cellType(type);
         m_style = 0;
         if (style) {
             const auto res = std::from_chars(style, style + std::strlen(style), m_style);
@@ -762,8 +762,7 @@ private:
         CellRecord rec;
         rec.row = quint32(m_cellRow);
         rec.col = quint16(m_cellCol);
-        const std::string_view t = m_type;
-        if (t == "n") {
+        if (m_type == Type::Number) {
             if (!m_hasValue || m_value.empty())
                 return;
             rec.number = parseNumber();
@@ -773,7 +772,7 @@ private:
             rec.kind = kind == NumberKind::Date ? CellKind::Date
                      : kind == NumberKind::Currency ? CellKind::Currency
                                                     : CellKind::Number;
-        } else if (t == "s") {
+        } else if (m_type == Type::Shared) {
             if (!m_hasValue || m_value.empty())
                 return;
             unsigned index = 0;
@@ -783,22 +782,22 @@ private:
             rec.kind = CellKind::SharedText;
             rec.shared = index;
             m_textBytes += m_shared.strings[index].second;
-        } else if (t == "str" || t == "inlineStr") {
-            if (t == "str" ? !m_hasValue : !m_hasInline)
+        } else if (m_type == Type::FormulaText || m_type == Type::InlineText) {
+            if (m_type == Type::FormulaText ? !m_hasValue : !m_hasInline)
                 return;
             rec.kind = CellKind::Text;
             storeText(rec, m_value);
-        } else if (t == "b") {
+        } else if (m_type == Type::Boolean) {
             if (!m_hasValue || m_value.empty())
                 return;
             rec.kind = CellKind::Boolean;
             rec.number = (m_value == "1" || m_value == "true") ? 1 : 0;
-        } else if (t == "e") {
+        } else if (m_type == Type::Error) {
             if (!m_hasValue)
                 return;
             rec.kind = CellKind::Error;
             storeText(rec, m_value);
-        } else if (t == "d") {
+        } else if (m_type == Type::IsoDate) {
             if (!m_hasValue || m_value.empty())
                 return;
             // ISO 8601 dates of strict workbooks, written in the locale's forms like serial dates.
@@ -871,7 +870,27 @@ private:
     int m_col = 0;
     int m_cellRow = 0;
     int m_cellCol = 0;
-    std::string m_type;
+    enum class Type : quint8 { Number, Shared, FormulaText, InlineText, Boolean, Error, IsoDate, Unknown };
+    static Type cellType(const char *t)
+    {
+        if (!t || std::strcmp(t, "n") == 0)
+            return Type::Number;
+        if (std::strcmp(t, "s") == 0)
+            return Type::Shared;
+        if (std::strcmp(t, "str") == 0)
+            return Type::FormulaText;
+        if (std::strcmp(t, "inlineStr") == 0)
+            return Type::InlineText;
+        if (std::strcmp(t, "b") == 0)
+            return Type::Boolean;
+        if (std::strcmp(t, "e") == 0)
+            return Type::Error;
+        if (std::strcmp(t, "d") == 0)
+            return Type::IsoDate;
+        return Type::Unknown;
+    }
+
+    Type m_type = Type::Number;
     unsigned m_style = 0;
     bool m_inCell = false;
     bool m_inInline = false;

@@ -117,6 +117,13 @@ private slots:
                     model.remove(key);
                 else
                     model.insert(key, text);
+            } else if (op == 71) {
+                // A copy and the original go separate ways.
+                TStringGrid copy = grid;
+                copy.setCells(col, row, "copy only");
+                grid = std::move(copy);
+                grid.setCells(col, row, model.value(key));
+                grid = TStringGrid(grid);
             } else if (op < 71) {
                 const int cols = int(rng.bounded(45));
                 const int begin = int(rng.bounded(30));
