@@ -9,6 +9,52 @@ TStringGrid::TStringGrid(int colCount, int rowCount)
 {
 }
 
+// The copies drop the written-row cache: it points into the source's map.
+TStringGrid::TStringGrid(const TStringGrid &other)
+    : m_colCount(other.m_colCount), m_rowCount(other.m_rowCount), m_stored(other.m_stored), m_rows(other.m_rows)
+{
+}
+
+TStringGrid &TStringGrid::operator=(const TStringGrid &other)
+{
+    if (this != &other) {
+        m_colCount = other.m_colCount;
+        m_rowCount = other.m_rowCount;
+        m_stored = other.m_stored;
+        m_rows = other.m_rows;
+        m_lastRow = -1;
+        m_lastRowData = nullptr;
+    }
+    return *this;
+}
+
+TStringGrid::TStringGrid(TStringGrid &&other) noexcept
+    : m_colCount(other.m_colCount), m_rowCount(other.m_rowCount), m_stored(other.m_stored),
+      m_rows(std::move(other.m_rows))
+{
+    other.m_rows.clear();
+    other.m_stored = 0;
+    other.m_lastRow = -1;
+    other.m_lastRowData = nullptr;
+}
+
+TStringGrid &TStringGrid::operator=(TStringGrid &&other) noexcept
+{
+    if (this != &other) {
+        m_colCount = other.m_colCount;
+        m_rowCount = other.m_rowCount;
+        m_stored = other.m_stored;
+        m_rows = std::move(other.m_rows);
+        m_lastRow = -1;
+        m_lastRowData = nullptr;
+        other.m_rows.clear();
+        other.m_stored = 0;
+        other.m_lastRow = -1;
+        other.m_lastRowData = nullptr;
+    }
+    return *this;
+}
+
 void TStringGrid::setRowCount(int rows)
 {
     m_rowCount = std::max(rows, 1);
@@ -36,21 +82,27 @@ QByteArray TStringGrid::Cells(int col, int row) const
 
 void TStringGrid::setCells(int col, int row, const QByteArray &text)
 {
-    setCells(col, row, QByteArrayView(text));
+    setCellBytes(col, row, QByteArrayView(text));
 }
 
-void TStringGrid::setCells(int col, int row, QByteArrayView text)
+void TStringGrid::setCellBytes(int col, int row, QByteArrayView text)
 {
     if (col < 0 || row < 0)
         return;
-    auto it = m_rows.find(row);
-    if (it == m_rows.end()) {
-        // An empty text is stored as no entry at all: it reads the same and costs nothing.
-        if (text.isEmpty())
-            return;
-        it = m_rows.emplace(row, Row()).first;
+    Row *rowData = row == m_lastRow ? m_lastRowData : nullptr;
+    if (!rowData) {
+        auto it = m_rows.find(row);
+        if (it == m_rows.end()) {
+            // An empty text is stored as no entry at all: it reads the same and costs nothing.
+            if (text.isEmpty())
+                return;
+            it = m_rows.emplace(row, Row()).first;
+        }
+        rowData = &it->second;
+        m_lastRow = row;
+        m_lastRowData = rowData;
     }
-    Row &r = it->second;
+    Row &r = *rowData;
     auto e = r.entries.end();
     // Rows are mostly written left to right: appending needs no search.
     if (!r.entries.empty() && r.entries.back().col >= col)
@@ -64,8 +116,11 @@ void TStringGrid::setCells(int col, int row, QByteArrayView text)
         r.garbage += e->length;
         r.entries.erase(e);
         --m_stored;
-        if (r.entries.empty())
-            m_rows.erase(it);
+        if (r.entries.empty()) {
+            m_rows.erase(row);
+            m_lastRow = -1;
+            m_lastRowData = nullptr;
+        }
         else if (r.garbage > 4096 && r.garbage > r.text.size() / 2)
             compact(r);
         return;
@@ -123,6 +178,10 @@ void TStringGrid::clearBlock(int cols, int rowBegin, int rowEnd)
         }
         m_stored -= removed;
         if (end == r.entries.end()) {
+            if (it->first == m_lastRow) {
+                m_lastRow = -1;
+                m_lastRowData = nullptr;
+            }
             it = m_rows.erase(it);
             continue;
         }

@@ -19,6 +19,10 @@ class TStringGrid
 {
 public:
     TStringGrid(int colCount = 30, int rowCount = 1500);
+    TStringGrid(const TStringGrid &other);
+    TStringGrid &operator=(const TStringGrid &other);
+    TStringGrid(TStringGrid &&other) noexcept;
+    TStringGrid &operator=(TStringGrid &&other) noexcept;
 
     int RowCount() const { return m_rowCount; }
     int ColCount() const { return m_colCount; }
@@ -29,7 +33,8 @@ public:
     // The 8-bit text of a cell; empty when never written or last written empty.
     QByteArray Cells(int col, int row) const;
     void setCells(int col, int row, const QByteArray &text);
-    void setCells(int col, int row, QByteArrayView text);
+    // The same without a QByteArray, for writers that hold the bytes elsewhere.
+    void setCellBytes(int col, int row, QByteArrayView text);
 
     // The same cell widened from / narrowed to the locale's 8-bit encoding.
     QString cellText(int col, int row) const;
@@ -73,10 +78,15 @@ private:
 
     static void compact(Row &row);
 
+
     int m_colCount;
     int m_rowCount;
     qsizetype m_stored = 0;
     std::unordered_map<int, Row> m_rows;
+    // The row last written: writers go row by row. Map nodes stay put, so only erasing the row
+    // invalidates it.
+    int m_lastRow = -1;
+    Row *m_lastRowData = nullptr;
 };
 
 // Widens an 8-bit grid text to Unicode with the locale's encoding, and back. A character that the

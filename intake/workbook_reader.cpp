@@ -38,12 +38,12 @@ namespace {
 // The workbook comes from the network, so every part is read under limits: a zip bomb, an
 // absurd sheet or a giant string ends in a Failure with bounded memory and time.
 constexpr zip_uint64_t kMaxSmallPart = 16u << 20;     // relationships, workbook, styles
-constexpr zip_uint64_t kMaxSharedStrings = 256u << 20;
+constexpr zip_uint64_t kMaxSharedStrings = 128u << 20;
 constexpr zip_uint64_t kMaxSheet = 1024u << 20;
 constexpr long long kMaxPendingXml = 16 << 20;        // one XML token (a tag, a comment)
 constexpr size_t kMaxStringBytes = 1 << 20;           // one cell text
-constexpr size_t kMaxCells = 12'000'000;              // value cells of the sheet
-constexpr size_t kMaxTextBytes = 256u << 20;          // all texts of the sheet together
+constexpr size_t kMaxCells = 10'000'000;              // value cells of the sheet
+constexpr size_t kMaxTextBytes = 128u << 20;          // all texts of the sheet together
 constexpr int kMaxRow = 1048576;
 constexpr int kMaxCol = 16384;
 
@@ -141,9 +141,19 @@ public:
     XmlStream(const XmlStream &) = delete;
     XmlStream &operator=(const XmlStream &) = delete;
 
-    void feed(const char *data, int len, bool final)
+    // Expat's own input buffer, to read into without a copy.
+    char *buffer(int len)
     {
-        if (XML_Parse(m_parser, data, len, final ? XML_TRUE : XML_FALSE) != XML_STATUS_OK)
+        void *b = XML_GetBuffer(m_parser, len);
+        if (!b)
+            fail(QStringLiteral("out of memory"));
+        return static_cast<char *>(b);
+    }
+
+    // Parses `len` bytes just read into buffer().
+    void feed(int len, bool final)
+    {
+        if (XML_ParseBuffer(m_parser, len, final ? XML_TRUE : XML_FALSE) != XML_STATUS_OK)
             raise();
         m_fed += len;
         // Outside a handler the byte index is just past the last complete event: what lies beyond
@@ -221,10 +231,10 @@ public:
         if (!file)
             fail(QStringLiteral("cannot read %1 (%2)").arg(name, QString::fromUtf8(zip_strerror(m_zip))));
         XmlStream xml(handler, name);
-        std::vector<char> buffer(256 * 1024);
+        constexpr int chunk = 256 * 1024;
         zip_uint64_t total = 0;
         for (;;) {
-            const zip_int64_t n = zip_fread(file.get(), buffer.data(), buffer.size());
+            const zip_int64_t n = zip_fread(file.get(), xml.buffer(chunk), chunk);
             if (n < 0)
                 fail(QStringLiteral("cannot read %1 (%2)").arg(name, QString::fromUtf8(zip_file_strerror(file.get()))));
             if (n == 0)
@@ -233,11 +243,11 @@ public:
             // The declared size is checked above; an entry that inflates beyond it is forged.
             if (total > st.size || total > cap)
                 fail(QStringLiteral("%1 is larger than declared").arg(name));
-            xml.feed(buffer.data(), int(n), false);
+            xml.feed(int(n), false);
         }
         if (total != st.size)
             fail(QStringLiteral("%1 is truncated").arg(name));
-        xml.feed(nullptr, 0, true);
+        xml.feed(0, true);
     }
 
 private:
@@ -641,7 +651,7 @@ public:
             }
             return;
         case 'r':
-            if (local[1] == 0 && !m_inCell)
+            if (std::strcmp(local, "row") == 0)
                 return startRow(attrs);
             if (std::strcmp(local, "rPh") == 0)
                 ++m_skip;
@@ -731,7 +741,7 @@ private:
         m_row = row;
         m_cellCol = col;
         m_cellRow = row;
-        m_type = type ? type : "n";
+        m_type = cellType(type);
         m_style = 0;
         if (style) {
             const auto res = std::from_chars(style, style + std::strlen(style), m_style);
@@ -752,8 +762,7 @@ private:
         CellRecord rec;
         rec.row = quint32(m_cellRow);
         rec.col = quint16(m_cellCol);
-        const std::string_view t = m_type;
-        if (t == "n") {
+        if (m_type == Type::Number) {
             if (!m_hasValue || m_value.empty())
                 return;
             rec.number = parseNumber();
@@ -763,7 +772,7 @@ private:
             rec.kind = kind == NumberKind::Date ? CellKind::Date
                      : kind == NumberKind::Currency ? CellKind::Currency
                                                     : CellKind::Number;
-        } else if (t == "s") {
+        } else if (m_type == Type::Shared) {
             if (!m_hasValue || m_value.empty())
                 return;
             unsigned index = 0;
@@ -773,22 +782,22 @@ private:
             rec.kind = CellKind::SharedText;
             rec.shared = index;
             m_textBytes += m_shared.strings[index].second;
-        } else if (t == "str" || t == "inlineStr") {
-            if (t == "str" ? !m_hasValue : !m_hasInline)
+        } else if (m_type == Type::FormulaText || m_type == Type::InlineText) {
+            if (m_type == Type::FormulaText ? !m_hasValue : !m_hasInline)
                 return;
             rec.kind = CellKind::Text;
             storeText(rec, m_value);
-        } else if (t == "b") {
+        } else if (m_type == Type::Boolean) {
             if (!m_hasValue || m_value.empty())
                 return;
             rec.kind = CellKind::Boolean;
             rec.number = (m_value == "1" || m_value == "true") ? 1 : 0;
-        } else if (t == "e") {
+        } else if (m_type == Type::Error) {
             if (!m_hasValue)
                 return;
             rec.kind = CellKind::Error;
             storeText(rec, m_value);
-        } else if (t == "d") {
+        } else if (m_type == Type::IsoDate) {
             if (!m_hasValue || m_value.empty())
                 return;
             // ISO 8601 dates of strict workbooks, written in the locale's forms like serial dates.
@@ -831,6 +840,13 @@ private:
         double v = 0;
         const char *begin = m_value.data();
         const char *end = begin + m_value.size();
+        // Blanks around the number and a plus sign are harmless; from_chars takes neither.
+        while (begin < end && (*begin == ' ' || *begin == '\t' || *begin == '\n' || *begin == '\r'))
+            ++begin;
+        while (end > begin && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\n' || end[-1] == '\r'))
+            --end;
+        if (begin < end && *begin == '+')
+            ++begin;
         const auto res = std::from_chars(begin, end, v);
         if (res.ec != std::errc() || res.ptr != end || !std::isfinite(v)) {
             abort(QStringLiteral("a bad number in cell %1").arg(cellName(m_cellCol, m_cellRow)));
@@ -854,7 +870,27 @@ private:
     int m_col = 0;
     int m_cellRow = 0;
     int m_cellCol = 0;
-    std::string m_type;
+    enum class Type : quint8 { Number, Shared, FormulaText, InlineText, Boolean, Error, IsoDate, Unknown };
+    static Type cellType(const char *t)
+    {
+        if (!t || std::strcmp(t, "n") == 0)
+            return Type::Number;
+        if (std::strcmp(t, "s") == 0)
+            return Type::Shared;
+        if (std::strcmp(t, "str") == 0)
+            return Type::FormulaText;
+        if (std::strcmp(t, "inlineStr") == 0)
+            return Type::InlineText;
+        if (std::strcmp(t, "b") == 0)
+            return Type::Boolean;
+        if (std::strcmp(t, "e") == 0)
+            return Type::Error;
+        if (std::strcmp(t, "d") == 0)
+            return Type::IsoDate;
+        return Type::Unknown;
+    }
+
+    Type m_type = Type::Number;
     unsigned m_style = 0;
     bool m_inCell = false;
     bool m_inInline = false;
@@ -999,7 +1035,7 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
             }
             if (view.isNull())
                 view = QByteArrayView(text.data(), qsizetype(text.size()));
-            grid.setCells(int(rec.col) - 1, int(rec.row) - 1, view);
+            grid.setCellBytes(int(rec.col) - 1, int(rec.row) - 1, view);
         }
         // Freeing records as they are copied keeps the peak near one copy of the sheet.
         cells.cells.pop_front();
