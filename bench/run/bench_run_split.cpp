@@ -1,9 +1,12 @@
-// Where the time of one price update run goes: the workbook read, the statements on qgeneral and
-// category resolution, measured inside the run through its steps. Each repetition works on a
-// fresh copy of the database, put next to the original (use a tmpfs directory such as /dev/shm
-// to take the disk out of the figures).
+// Where the time of one price update run goes when the disk is out of the picture: both sides
+// work on an in-memory SQLite database loaded from the same file. The run (the program's code:
+// reader, update run, category resolution, query objects) is split through its steps into the
+// workbook read, the statements on qgeneral and category resolution; the floor sends the same
+// statement sequence straight through the sqlite3 C API.
 //
-//   bench_run_split DATABASE WORKBOOK [REPETITIONS]
+//   bench_run_split DATABASE WORKBOOK PRICES.tsv [REPETITIONS]
+
+#include "floor_run.h"
 
 #include "db/category_resolver.h"
 #include "db/connection.h"
@@ -15,7 +18,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
+#include <QSqlDriver>
 
 #include <algorithm>
 #include <cstdio>
@@ -26,21 +29,36 @@ using namespace qalu;
 
 namespace {
 
+// Copies the database file into the (in-memory) connection.
+void loadInto(sqlite3 *target, const QString &file)
+{
+    sqlite3 *source = nullptr;
+    if (sqlite3_open_v2(file.toUtf8().constData(), &source, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        floor_run::die("open " + file.toStdString());
+    sqlite3_backup *backup = sqlite3_backup_init(target, "main", source, "main");
+    if (!backup || sqlite3_backup_step(backup, -1) != SQLITE_DONE)
+        floor_run::die("load " + file.toStdString());
+    sqlite3_backup_finish(backup);
+    sqlite3_close(source);
+}
+
 struct Split
 {
     double readMs = 0;
     double walkMs = 0;
     double resolutionMs = 0;
     int resolutions = 0;
-    int rows = 0;
 };
 
-Split runOnce(const QString &database, const QString &workbook)
+Split runProgram(const QString &database, const QString &workbook)
 {
     Split s;
     db::TConnection ADOConnection1;
-    ADOConnection1.setConnectionString(QStringLiteral("Provider=SQLite;Data Source=") + database);
+    ADOConnection1.setConnectionString(QStringLiteral("Provider=SQLite;Data Source=:memory:"));
     ADOConnection1.Open();
+    const QVariant handle = ADOConnection1.database().driver()->handle();
+    loadInto(*static_cast<sqlite3 *const *>(handle.constData()), database);
+
     TStringGrid StringGrid1;
     db::TQuery qgeneral(ADOConnection1, QStringLiteral("qgeneral"), 50);
     db::TQuery QGeneral6(ADOConnection1, QStringLiteral("QGeneral6"));
@@ -59,7 +77,6 @@ Split runOnce(const QString &database, const QString &workbook)
                        [&] {
                            LoadWorkbookToGrid(StringGrid1, workbook);
                            s.readMs = total.nsecsElapsed() / 1e6;
-                           s.rows = std::min(StringGrid1.RowCount(), 1500) - 1;
                        },
                        [&](const QString &name) {
                            step.start();
@@ -71,11 +88,25 @@ Split runOnce(const QString &database, const QString &workbook)
     const db::UpdateOutcome outcome = run.run();
     s.walkMs = total.nsecsElapsed() / 1e6 - s.readMs;
     if (outcome != db::UpdateOutcome::Completed) {
-        std::fprintf(stderr, "bench_run_split: run ended with: %s\n",
+        std::fprintf(stderr, "bench_run_split: the run ended with: %s\n",
                      db::updateMessage(outcome).toUtf8().constData());
         std::exit(1);
     }
     return s;
+}
+
+double runFloor(const QString &database, const floor_run::Grid &grid, long *statements)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open(":memory:", &db) != SQLITE_OK)
+        floor_run::die("open :memory:");
+    loadInto(db, database);
+    QElapsedTimer t;
+    t.start();
+    *statements = floor_run::applyGrid(db, grid);
+    const double ms = t.nsecsElapsed() / 1e6;
+    sqlite3_close(db);
+    return ms;
 }
 
 double median(std::vector<double> v)
@@ -90,40 +121,38 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() < 3) {
-        std::fputs("usage: bench_run_split DATABASE WORKBOOK [REPETITIONS]\n", stderr);
+    if (args.size() < 4) {
+        std::fputs("usage: bench_run_split DATABASE WORKBOOK PRICES.tsv [REPETITIONS]\n", stderr);
         return 1;
     }
     setDecimalSeparator(QChar(u'.'));
-    const QString original = args.at(1);
+    const QString database = args.at(1);
     const QString workbook = args.at(2);
-    const int repetitions = args.size() > 3 ? std::max(1, args.at(3).toInt()) : 5;
-    const QString copy = original + QStringLiteral(".split-copy");
+    const floor_run::Grid grid = floor_run::readTsv(args.at(3).toUtf8().constData());
+    const int repetitions = args.size() > 4 ? std::max(1, args.at(4).toInt()) : 7;
 
-    std::vector<double> read, walk, resolution, statements;
-    Split last;
+    std::vector<Split> runs;
+    std::vector<double> floor;
+    long count = 0;
     for (int i = 0; i < repetitions; ++i) {
-        QFile::remove(copy);
-        if (!QFile::copy(original, copy)) {
-            std::fprintf(stderr, "bench_run_split: cannot copy %s\n", qPrintable(original));
-            return 1;
-        }
-        last = runOnce(copy, workbook);
-        read.push_back(last.readMs);
-        walk.push_back(last.walkMs);
-        resolution.push_back(last.resolutionMs);
-        statements.push_back(last.walkMs - last.resolutionMs);
+        floor.push_back(runFloor(database, grid, &count));
+        runs.push_back(runProgram(database, workbook));
     }
-    QFile::remove(copy);
-
-    const double r = median(read), w = median(walk), c = median(resolution), q = median(statements);
+    // The parts are shown for the repetition whose whole run is the median one, so they add up.
+    std::sort(runs.begin(), runs.end(),
+              [](const Split &a, const Split &b) { return a.readMs + a.walkMs < b.readMs + b.walkMs; });
+    const Split &m = runs[runs.size() / 2];
+    const double r = m.readMs, c = m.resolutionMs, w = m.walkMs, q = w - c, f = median(floor);
     const double all = r + w;
-    std::printf("rows applied %d, insert rows (resolutions) %d, median of %d runs\n", last.rows,
-                last.resolutions, repetitions);
-    std::printf("%-34s %10s %8s\n", "part", "ms", "share");
-    std::printf("%-34s %10.2f %7.1f%%\n", "workbook read (ClearGrid+Load)", r, 100 * r / all);
-    std::printf("%-34s %10.2f %7.1f%%\n", "statements on qgeneral", q, 100 * q / all);
-    std::printf("%-34s %10.2f %7.1f%%\n", "category resolution", c, 100 * c / all);
-    std::printf("%-34s %10.2f\n", "whole run", all);
+    std::printf("in-memory database, %ld statements (%d insert rows resolved), median of %d runs\n",
+                count, m.resolutions, repetitions);
+    std::printf("%-36s %10s %8s\n", "part of the run", "ms", "share");
+    std::printf("%-36s %10.2f %7.1f%%\n", "workbook read (ClearGrid + Load)", r, 100 * r / all);
+    std::printf("%-36s %10.2f %7.1f%%\n", "statements on qgeneral", q, 100 * q / all);
+    std::printf("%-36s %10.2f %7.1f%%\n", "category resolution", c, 100 * c / all);
+    std::printf("%-36s %10.2f\n", "whole run", all);
+    std::printf("%-36s %10.2f\n", "floor: same statements via sqlite3", f);
+    std::printf("walk / floor %.2fx, whole run / floor %.2fx; per statement: run %.1f us, floor %.1f us\n",
+                w / f, all / f, 1000 * w / count, 1000 * f / count);
     return 0;
 }
