@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace qalu {
 
@@ -23,12 +24,22 @@ void appendGeneralNumber(std::string &out, double value, std::string_view separa
         out += '0';
         return;
     }
-    // Scientific with 14 fraction digits rounds correctly to 15 significant digits and gives the
+    // The shortest form that reads back as the value is, when it has at most 15 significant
+    // digits, also the value rounded to 15 digits (15-digit decimals lie further apart than
+    // normal doubles). Otherwise scientific with 14 fraction digits rounds correctly. Either gives the
     // rounded value's exponent, which decides the notation.
-    char buf[40];
-    const auto res = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::scientific, 14);
+    char buf[48];
+    auto res = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::scientific);
     if (res.ec != std::errc())
         return;
+    int significant = 0;
+    for (const char *q = buf; q < res.ptr && *q != 'e'; ++q)
+        significant += *q >= '0' && *q <= '9';
+    if (significant > 15 || std::fabs(value) < std::numeric_limits<double>::min()) {
+        res = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::scientific, 14);
+        if (res.ec != std::errc())
+            return;
+    }
     *res.ptr = 0;
     const char *p = buf;
     bool negative = false;
@@ -46,8 +57,16 @@ void appendGeneralNumber(std::string &out, double value, std::string_view separa
     while (*p && *p != 'e')
         ++p;
     int exponent = 0;
-    if (*p == 'e')
-        exponent = std::atoi(p + 1);
+    if (*p == 'e') {
+        ++p;
+        const bool minus = *p == '-';
+        if (*p == '-' || *p == '+')
+            ++p;
+        while (*p >= '0' && *p <= '9')
+            exponent = exponent * 10 + (*p++ - '0');
+        if (minus)
+            exponent = -exponent;
+    }
     while (count > 1 && digits[count - 1] == '0')
         --count;
 

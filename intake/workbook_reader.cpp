@@ -719,7 +719,7 @@ private:
         const char *type = nullptr;
         const char *style = nullptr;
         for (int i = 0; attrs[i]; i += 2) {
-            const char *a = localName(attrs[i]);
+            const char *a = attrs[i][0] && !attrs[i][1] ? attrs[i] : localName(attrs[i]);
             if (a[1] != 0)
                 continue;
             if (a[0] == 'r')
@@ -743,11 +743,8 @@ private:
         m_cellRow = row;
         m_type = cellType(type);
         m_style = 0;
-        if (style) {
-            const auto res = std::from_chars(style, style + std::strlen(style), m_style);
-            if (res.ec != std::errc())
-                m_style = 0;
-        }
+        for (const char *p = style; p && *p >= '0' && *p <= '9' && m_style < 1000000; ++p)
+            m_style = m_style * 10 + unsigned(*p - '0');
         m_inCell = true;
         m_hasValue = false;
         m_hasInline = false;

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -30,6 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (std::fabs(value) < 1.7e308 && (!ok || std::fabs(parsed - value) > std::fabs(value) * 1e-14))
             __builtin_trap();
         if (value == 0 && general != QLatin1String("0"))
+            __builtin_trap();
+        // Exactly the value rounded to 15 significant digits, as printf rounds it.
+        char reference[64];
+        std::snprintf(reference, sizeof reference, "%.14e", value);
+        if (std::fabs(value) < 1.7e308 && parsed != std::strtod(reference, nullptr))
             __builtin_trap();
     }
 
