@@ -100,6 +100,50 @@ void appendGeneralNumber(std::string &out, double value, std::string_view separa
     out += std::to_string(std::abs(exponent));
 }
 
+bool appendCanonicalNumber(std::string &out, std::string_view text, std::string_view separator)
+{
+    size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative)
+        ++i;
+    const size_t intBegin = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+        ++i;
+    const size_t intDigits = i - intBegin;
+    if (intDigits == 0 || intDigits > 15 || (intDigits > 1 && text[intBegin] == '0'))
+        return false;
+    size_t fracDigits = 0;
+    size_t leadingFracZeros = 0;
+    if (i < text.size()) {
+        if (text[i] != '.')
+            return false;
+        const size_t fracBegin = ++i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        fracDigits = i - fracBegin;
+        if (i != text.size() || fracDigits == 0 || text[i - 1] == '0')
+            return false;
+        while (leadingFracZeros < fracDigits && text[fracBegin + leadingFracZeros] == '0')
+            ++leadingFracZeros;
+    }
+    const bool zeroInteger = intDigits == 1 && text[intBegin] == '0';
+    if (zeroInteger) {
+        // 0 itself, or a fraction of at least 0.0001 with at most 15 significant digits.
+        if (fracDigits == 0)
+            return !negative && (out += '0', true);
+        if (leadingFracZeros > 3 || fracDigits - leadingFracZeros > 15)
+            return false;
+    } else if (intDigits + fracDigits > 15) {
+        return false;
+    }
+    out.append(text.data(), intBegin + intDigits);
+    if (fracDigits) {
+        out += separator;
+        out.append(text.data() + intBegin + intDigits + 1, fracDigits);
+    }
+    return true;
+}
+
 QString generalNumberText(double value, QChar separator)
 {
     std::string out;

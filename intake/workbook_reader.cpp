@@ -438,7 +438,10 @@ public:
     void start(const char *name, const char **attrs) override
     {
         const char *local = localName(name);
-        if (std::strcmp(local, "numFmt") == 0) {
+        // Differential formats (dxfs) carry numFmt elements too; only the numFmts list defines ids.
+        if (std::strcmp(local, "numFmts") == 0) {
+            m_inNumFmts = true;
+        } else if (m_inNumFmts && std::strcmp(local, "numFmt") == 0) {
             const char *id = attribute(attrs, "numFmtId");
             const char *code = attribute(attrs, "formatCode");
             if (id && code)
@@ -454,6 +457,8 @@ public:
     {
         if (is(name, "cellXfs"))
             m_inCellXfs = false;
+        else if (is(name, "numFmts"))
+            m_inNumFmts = false;
     }
 
     // The number kind of each cell format, by its index (a cell's s attribute).
@@ -470,6 +475,7 @@ public:
 
 private:
     bool m_inCellXfs = false;
+    bool m_inNumFmts = false;
     std::vector<int> m_xfFormats;
     std::unordered_map<int, NumberKind> m_custom;
 };
@@ -631,8 +637,8 @@ bool parseRowNumber(const char *s, int &row)
 class SheetHandler : public XmlHandler
 {
 public:
-    SheetHandler(const std::vector<NumberKind> &styles, const SharedStringsHandler &shared)
-        : m_styles(styles), m_shared(shared)
+    SheetHandler(const std::vector<NumberKind> &styles, const SharedStringsHandler &shared, std::string separator)
+        : m_styles(styles), m_shared(shared), m_separator(std::move(separator))
     {
     }
 
@@ -672,7 +678,7 @@ public:
     void end(const char *name) override
     {
         const char *local = localName(name);
-        if (local[1] == 0) {
+        if (local[0] && local[1] == 0) {
             if (local[0] == 'c' && m_inCell)
                 return endCell();
             if (local[0] == 'v' || local[0] == 't')
@@ -720,7 +726,7 @@ private:
         const char *style = nullptr;
         for (int i = 0; attrs[i]; i += 2) {
             const char *a = attrs[i][0] && !attrs[i][1] ? attrs[i] : localName(attrs[i]);
-            if (a[1] != 0)
+            if (!a[0] || a[1] != 0)
                 continue;
             if (a[0] == 'r')
                 ref = attrs[i + 1];
@@ -762,10 +768,21 @@ private:
         if (m_type == Type::Number) {
             if (!m_hasValue || m_value.empty())
                 return;
+            const NumberKind kind = m_style < m_styles.size() ? m_styles[m_style] : NumberKind::General;
+            // Most numbers are stored in the general format's own form already: keep the text.
+            if (kind == NumberKind::General) {
+                const auto offset = arena.size();
+                if (appendCanonicalNumber(arena, m_value, m_separator)) {
+                    rec.kind = CellKind::Text;
+                    rec.text.offset = quint32(offset);
+                    rec.text.length = quint32(arena.size() - offset);
+                    m_textBytes += rec.text.length;
+                    return store(rec);
+                }
+            }
             rec.number = parseNumber();
             if (m_error.size())
                 return;
-            const NumberKind kind = m_style < m_styles.size() ? m_styles[m_style] : NumberKind::General;
             rec.kind = kind == NumberKind::Date ? CellKind::Date
                      : kind == NumberKind::Currency ? CellKind::Currency
                                                     : CellKind::Number;
@@ -819,6 +836,11 @@ private:
         }
         if (!m_error.isEmpty())
             return;
+        store(rec);
+    }
+
+    void store(const CellRecord &rec)
+    {
         if (cells.size() >= kMaxCells)
             return abort(QStringLiteral("too many cells"));
         if (m_textBytes > kMaxTextBytes)
@@ -863,6 +885,7 @@ private:
 
     const std::vector<NumberKind> &m_styles;
     const SharedStringsHandler &m_shared;
+    const std::string m_separator;
     int m_row = 0;
     int m_col = 0;
     int m_cellRow = 0;
@@ -951,7 +974,8 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
     if (const Relationship *r = workbookRels.firstOfType("/sharedStrings"); r && archive.has(r->target))
         archive.parse(r->target, kMaxSharedStrings, shared);
 
-    SheetHandler cells(styles, shared);
+    const std::string separator = toGridText(QString(decimalSeparator())).toStdString();
+    SheetHandler cells(styles, shared, separator);
     archive.parse(sheet->target, kMaxSheet, cells);
 
     // The rectangle is known only now: the sheet's own dimension element may lie.
@@ -991,7 +1015,6 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
         grid.clearBlock(int(e.col) - 1, int(e.row) - 1, int(e.row));
     }
 
-    const std::string separator = toGridText(QString(decimalSeparator())).toStdString();
     const QLocale locale = QLocale::system();
     std::string text;
     for (size_t n = 0; n < stop; ++n) {

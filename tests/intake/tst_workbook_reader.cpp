@@ -109,6 +109,42 @@ private slots:
             QVERIFY(std::fabs(expected.toDouble() - value) <= std::fabs(value) * 1e-14);
     }
 
+    // Number texts taken over without a detour through double must match the detour exactly.
+    void canonicalNumberTexts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("takenOver");
+        QTest::newRow("price") << "602.15" << true;
+        QTest::newRow("integer") << "7" << true;
+        QTest::newRow("zero") << "0" << true;
+        QTest::newRow("negative zero") << "-0" << false;
+        QTest::newRow("negative fraction") << "-0.5" << true;
+        QTest::newRow("smallest plain") << "0.0001" << true;
+        QTest::newRow("below plain") << "0.00001" << false;
+        QTest::newRow("fifteen digits") << "123456789.012345" << true;
+        QTest::newRow("sixteen digits") << "1234567890.123456" << false;
+        QTest::newRow("fifteen after leading zeros") << "0.000123456789012345" << true;
+        QTest::newRow("sixteen after leading zeros") << "0.0001234567890123456" << false;
+        QTest::newRow("ten to fifteen") << "1000000000000000" << false;
+        QTest::newRow("trailing zero") << "2.50" << false;
+        QTest::newRow("leading zero") << "007" << false;
+        QTest::newRow("exponent") << "1E5" << false;
+        QTest::newRow("bare point") << "5." << false;
+        QTest::newRow("plus sign") << "+5" << false;
+    }
+    void canonicalNumberTexts()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, takenOver);
+        const std::string bytes = text.toStdString();
+        std::string fast;
+        QCOMPARE(qalu::appendCanonicalNumber(fast, bytes, ","), takenOver);
+        if (takenOver)
+            QCOMPARE(QString::fromStdString(fast), qalu::generalNumberText(text.toDouble(), QLatin1Char(',')));
+        else
+            QVERIFY(fast.empty());
+    }
+
     void currencyFormat_data()
     {
         QTest::addColumn<double>("value");
