@@ -42,8 +42,8 @@ constexpr zip_uint64_t kMaxSharedStrings = 128u << 20;
 constexpr zip_uint64_t kMaxSheet = 1024u << 20;
 constexpr long long kMaxPendingXml = 16 << 20;        // one XML token (a tag, a comment)
 constexpr size_t kMaxStringBytes = 1 << 20;           // one cell text
-constexpr size_t kMaxCells = 10'000'000;              // value cells of the sheet
-constexpr size_t kMaxTextBytes = 128u << 20;          // all texts of the sheet together
+constexpr size_t kMaxCells = 8'000'000;               // value cells of the sheet
+constexpr size_t kMaxTextBytes = 96u << 20;           // all texts of the sheet together
 constexpr int kMaxRow = 1048576;
 constexpr int kMaxCol = 16384;
 
