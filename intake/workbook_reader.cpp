@@ -37,13 +37,13 @@ namespace {
 
 // The workbook comes from the network, so every part is read under limits: a zip bomb, an
 // absurd sheet or a giant string ends in a Failure with bounded memory and time.
-constexpr zip_uint64_t kMaxSmallPart = 16u << 20;     // relationships, workbook, styles
+constexpr zip_uint64_t kMaxSmallPart = 16u << 20; // relationships, workbook, styles
 constexpr zip_uint64_t kMaxSharedStrings = 128u << 20;
 constexpr zip_uint64_t kMaxSheet = 1024u << 20;
-constexpr long long kMaxPendingXml = 16 << 20;        // one XML token (a tag, a comment)
-constexpr size_t kMaxStringBytes = 1 << 20;           // one cell text
-constexpr size_t kMaxCells = 8'000'000;               // value cells of the sheet
-constexpr size_t kMaxTextBytes = 96u << 20;           // all texts of the sheet together
+constexpr long long kMaxPendingXml = 16 << 20; // one XML token (a tag, a comment)
+constexpr size_t kMaxStringBytes = 1 << 20; // one cell text
+constexpr size_t kMaxCells = 8'000'000; // value cells of the sheet
+constexpr size_t kMaxTextBytes = 96u << 20; // all texts of the sheet together
 constexpr int kMaxRow = 1048576;
 constexpr int kMaxCol = 16384;
 
@@ -92,7 +92,7 @@ public:
     virtual ~XmlHandler() = default;
     virtual void start(const char *name, const char **attrs) = 0;
     virtual void end(const char *name) = 0;
-    virtual void text(const char *, int) {}
+    virtual void text(const char *, int) { }
 
     void abort(const QString &why)
     {
@@ -107,7 +107,9 @@ public:
 class XmlStream
 {
 public:
-    XmlStream(XmlHandler &handler, QString part) : m_handler(handler), m_part(std::move(part))
+    XmlStream(XmlHandler &handler, QString part)
+        : m_handler(handler)
+        , m_part(std::move(part))
     {
         m_parser = XML_ParserCreate(nullptr);
         if (!m_parser)
@@ -120,21 +122,19 @@ public:
                 static_cast<XmlHandler *>(h)->start(name, attrs);
             },
             [](void *h, const XML_Char *name) { static_cast<XmlHandler *>(h)->end(name); });
-        XML_SetCharacterDataHandler(m_parser, [](void *h, const XML_Char *s, int len) {
-            static_cast<XmlHandler *>(h)->text(s, len);
-        });
+        XML_SetCharacterDataHandler(m_parser,
+            [](void *h, const XML_Char *s, int len) { static_cast<XmlHandler *>(h)->text(s, len); });
         // No part of a workbook has a document type. Refusing it refuses every entity
         // declaration, so neither entity expansion nor a local file can reach the grid.
-        XML_SetStartDoctypeDeclHandler(m_parser,
-                                       [](void *h, const XML_Char *, const XML_Char *, const XML_Char *, int) {
-                                           static_cast<XmlHandler *>(h)->abort(
-                                               QStringLiteral("a document type declaration"));
-                                       });
-        XML_SetEntityDeclHandler(m_parser, [](void *h, const XML_Char *, int, const XML_Char *, int,
-                                              const XML_Char *, const XML_Char *, const XML_Char *,
-                                              const XML_Char *) {
-            static_cast<XmlHandler *>(h)->abort(QStringLiteral("an entity declaration"));
-        });
+        XML_SetStartDoctypeDeclHandler(
+            m_parser, [](void *h, const XML_Char *, const XML_Char *, const XML_Char *, int) {
+                static_cast<XmlHandler *>(h)->abort(QStringLiteral("a document type declaration"));
+            });
+        XML_SetEntityDeclHandler(m_parser,
+            [](void *h, const XML_Char *, int, const XML_Char *, int, const XML_Char *, const XML_Char *,
+                const XML_Char *, const XML_Char *) {
+                static_cast<XmlHandler *>(h)->abort(QStringLiteral("an entity declaration"));
+            });
         XML_SetParamEntityParsing(m_parser, XML_PARAM_ENTITY_PARSING_NEVER);
     }
     ~XmlStream() { XML_ParserFree(m_parser); }
@@ -204,7 +204,10 @@ public:
             fail(QStringLiteral("cannot open %1 (%2)").arg(path, detail));
         }
     }
-    ~Archive() { zip_discard(m_zip); }
+    ~Archive()
+    {
+        zip_discard(m_zip);
+    }
     Archive(const Archive &) = delete;
     Archive &operator=(const Archive &) = delete;
 
@@ -226,8 +229,8 @@ public:
             fail(QStringLiteral("damaged archive entry %1").arg(name));
         if (st.size > cap)
             fail(QStringLiteral("%1 is too large (%2 bytes)").arg(name).arg(st.size));
-        std::unique_ptr<zip_file_t, int (*)(zip_file_t *)> file(zip_fopen_index(m_zip, zip_uint64_t(index), 0),
-                                                               zip_fclose);
+        std::unique_ptr<zip_file_t, int (*)(zip_file_t *)> file(
+            zip_fopen_index(m_zip, zip_uint64_t(index), 0), zip_fclose);
         if (!file)
             fail(QStringLiteral("cannot read %1 (%2)").arg(name, QString::fromUtf8(zip_strerror(m_zip))));
         XmlStream xml(handler, name);
@@ -236,7 +239,8 @@ public:
         for (;;) {
             const zip_int64_t n = zip_fread(file.get(), xml.buffer(chunk), chunk);
             if (n < 0)
-                fail(QStringLiteral("cannot read %1 (%2)").arg(name, QString::fromUtf8(zip_file_strerror(file.get()))));
+                fail(QStringLiteral("cannot read %1 (%2)")
+                         .arg(name, QString::fromUtf8(zip_file_strerror(file.get()))));
             if (n == 0)
                 break;
             total += zip_uint64_t(n);
@@ -300,7 +304,10 @@ std::string resolvePart(const std::string &baseDir, std::string_view target)
 class RelsHandler : public XmlHandler
 {
 public:
-    explicit RelsHandler(std::string baseDir) : m_baseDir(std::move(baseDir)) {}
+    explicit RelsHandler(std::string baseDir)
+        : m_baseDir(std::move(baseDir))
+    {
+    }
     void start(const char *name, const char **attrs) override
     {
         if (!is(name, "Relationship"))
@@ -312,9 +319,9 @@ public:
         if (!id || !type || !target || (mode && std::strcmp(mode, "External") == 0))
             return;
         m_order.push_back(id);
-        m_byId.emplace(id, Relationship{type, resolvePart(m_baseDir, target)});
+        m_byId.emplace(id, Relationship { type, resolvePart(m_baseDir, target) });
     }
-    void end(const char *) override {}
+    void end(const char *) override { }
 
     const Relationship *byId(const std::string &id) const
     {
@@ -353,7 +360,7 @@ public:
                     sheetIds.emplace_back(attrs[i + 1]);
         }
     }
-    void end(const char *) override {}
+    void end(const char *) override { }
 
     bool date1904 = false;
     std::vector<std::string> sheetIds;
@@ -637,8 +644,11 @@ bool parseRowNumber(const char *s, int &row)
 class SheetHandler : public XmlHandler
 {
 public:
-    SheetHandler(const std::vector<NumberKind> &styles, const SharedStringsHandler &shared, std::string separator)
-        : m_styles(styles), m_shared(shared), m_separator(std::move(separator))
+    SheetHandler(
+        const std::vector<NumberKind> &styles, const SharedStringsHandler &shared, std::string separator)
+        : m_styles(styles)
+        , m_shared(shared)
+        , m_separator(std::move(separator))
     {
     }
 
@@ -784,14 +794,15 @@ private:
             if (m_error.size())
                 return;
             rec.kind = kind == NumberKind::Date ? CellKind::Date
-                     : kind == NumberKind::Currency ? CellKind::Currency
-                                                    : CellKind::Number;
+                : kind == NumberKind::Currency  ? CellKind::Currency
+                                                : CellKind::Number;
         } else if (m_type == Type::Shared) {
             if (!m_hasValue || m_value.empty())
                 return;
             unsigned index = 0;
             const auto res = std::from_chars(m_value.data(), m_value.data() + m_value.size(), index);
-            if (res.ec != std::errc() || res.ptr != m_value.data() + m_value.size() || index >= m_shared.strings.size())
+            if (res.ec != std::errc() || res.ptr != m_value.data() + m_value.size()
+                || index >= m_shared.strings.size())
                 return abort(QStringLiteral("a bad shared string index"));
             rec.kind = CellKind::SharedText;
             rec.shared = index;
@@ -935,7 +946,7 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
 
     Archive archive(path);
 
-    RelsHandler rootRels{std::string()};
+    RelsHandler rootRels { std::string() };
     if (!archive.has("_rels/.rels"))
         fail(QStringLiteral("not a workbook (no package relationships)"));
     archive.parse("_rels/.rels", kMaxSmallPart, rootRels);
@@ -948,7 +959,7 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
     archive.parse(workbookPart, kMaxSmallPart, workbook);
 
     const std::string workbookDir = directoryOf(workbookPart);
-    RelsHandler workbookRels{workbookDir};
+    RelsHandler workbookRels { workbookDir };
     const std::string relsPart = workbookDir + "_rels/" + workbookPart.substr(workbookDir.size()) + ".rels";
     archive.parse(relsPart, kMaxSmallPart, workbookRels);
 
@@ -989,9 +1000,10 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
         fail(QStringLiteral("only cell A1 of the first worksheet is used"));
 
     if (!cells.sorted)
-        std::stable_sort(cells.cells.begin(), cells.cells.end(), [](const CellRecord &a, const CellRecord &b) {
-            return a.row != b.row ? a.row < b.row : a.col < b.col;
-        });
+        std::stable_sort(
+            cells.cells.begin(), cells.cells.end(), [](const CellRecord &a, const CellRecord &b) {
+                return a.row != b.row ? a.row < b.row : a.col < b.col;
+            });
     // Of several records for one cell the last one counts.
     auto isLastOfItsCell = [&](size_t i) {
         return i + 1 == cells.cells.size() || cells.cells[i + 1].row != cells.cells[i].row
@@ -1064,7 +1076,7 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
         const CellRecord &e = cells.cells.front();
         fail(QStringLiteral("cell %1 holds the error value %2")
                  .arg(cellName(e.col, int(e.row)),
-                      QString::fromLocal8Bit(cells.arena.data() + e.text.offset, qsizetype(e.text.length))));
+                     QString::fromLocal8Bit(cells.arena.data() + e.text.offset, qsizetype(e.text.length))));
     }
     return true;
 }

@@ -45,8 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // A number text taken over as it stands must be exactly what the double would format to.
     {
-        const std::string_view text(reinterpret_cast<const char *>(data) + sizeof value + 1,
-                                    size - sizeof value - 1);
+        const std::string_view text(
+            reinterpret_cast<const char *>(data) + sizeof value + 1, size - sizeof value - 1);
         std::string fast;
         if (qalu::appendCanonicalNumber(fast, text, ".")) {
             double parsed = 0;
