@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace qalu {
 
@@ -23,12 +24,22 @@ void appendGeneralNumber(std::string &out, double value, std::string_view separa
         out += '0';
         return;
     }
-    // Scientific with 14 fraction digits rounds correctly to 15 significant digits and gives the
+    // The shortest form that reads back as the value is, when it has at most 15 significant
+    // digits, also the value rounded to 15 digits (15-digit decimals lie further apart than
+    // normal doubles). Otherwise scientific with 14 fraction digits rounds correctly. Either gives the
     // rounded value's exponent, which decides the notation.
-    char buf[40];
-    const auto res = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::scientific, 14);
+    char buf[48];
+    auto res = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::scientific);
     if (res.ec != std::errc())
         return;
+    int significant = 0;
+    for (const char *q = buf; q < res.ptr && *q != 'e'; ++q)
+        significant += *q >= '0' && *q <= '9';
+    if (significant > 15 || std::fabs(value) < std::numeric_limits<double>::min()) {
+        res = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::scientific, 14);
+        if (res.ec != std::errc())
+            return;
+    }
     *res.ptr = 0;
     const char *p = buf;
     bool negative = false;
@@ -46,8 +57,16 @@ void appendGeneralNumber(std::string &out, double value, std::string_view separa
     while (*p && *p != 'e')
         ++p;
     int exponent = 0;
-    if (*p == 'e')
-        exponent = std::atoi(p + 1);
+    if (*p == 'e') {
+        ++p;
+        const bool minus = *p == '-';
+        if (*p == '-' || *p == '+')
+            ++p;
+        while (*p >= '0' && *p <= '9')
+            exponent = exponent * 10 + (*p++ - '0');
+        if (minus)
+            exponent = -exponent;
+    }
     while (count > 1 && digits[count - 1] == '0')
         --count;
 
@@ -79,6 +98,50 @@ void appendGeneralNumber(std::string &out, double value, std::string_view separa
     if (exponent < 0)
         out += '-';
     out += std::to_string(std::abs(exponent));
+}
+
+bool appendCanonicalNumber(std::string &out, std::string_view text, std::string_view separator)
+{
+    size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative)
+        ++i;
+    const size_t intBegin = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+        ++i;
+    const size_t intDigits = i - intBegin;
+    if (intDigits == 0 || intDigits > 15 || (intDigits > 1 && text[intBegin] == '0'))
+        return false;
+    size_t fracDigits = 0;
+    size_t leadingFracZeros = 0;
+    if (i < text.size()) {
+        if (text[i] != '.')
+            return false;
+        const size_t fracBegin = ++i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        fracDigits = i - fracBegin;
+        if (i != text.size() || fracDigits == 0 || text[i - 1] == '0')
+            return false;
+        while (leadingFracZeros < fracDigits && text[fracBegin + leadingFracZeros] == '0')
+            ++leadingFracZeros;
+    }
+    const bool zeroInteger = intDigits == 1 && text[intBegin] == '0';
+    if (zeroInteger) {
+        // 0 itself, or a fraction of at least 0.0001 with at most 15 significant digits.
+        if (fracDigits == 0)
+            return !negative && (out += '0', true);
+        if (leadingFracZeros > 3 || fracDigits - leadingFracZeros > 15)
+            return false;
+    } else if (intDigits + fracDigits > 15) {
+        return false;
+    }
+    out.append(text.data(), intBegin + intDigits);
+    if (fracDigits) {
+        out += separator;
+        out.append(text.data() + intBegin + intDigits + 1, fracDigits);
+    }
+    return true;
 }
 
 QString generalNumberText(double value, QChar separator)

@@ -19,6 +19,12 @@ namespace qalu {
 void appendGeneralNumber(std::string &out, double value, std::string_view separator);
 QString generalNumberText(double value, QChar separator);
 
+// The general format straight from a number's text as a workbook stores it, when that text is
+// already in the format's own form (plain digits, no exponent, no leading or trailing zeros, at
+// most 15 significant digits, magnitude from 0.0001 to below 10^15): then the double it names
+// formats back to the same digits. False, appending nothing, for any other text.
+bool appendCanonicalNumber(std::string &out, std::string_view text, std::string_view separator);
+
 // A currency value: rounded to four fraction digits, trailing zeros dropped, no grouping, no
 // currency sign, a leading minus when negative. False when the value lies outside the currency
 // range (about +-9.2E14), which the caller writes as a general number instead.

@@ -5,13 +5,17 @@
 namespace qalu {
 
 TStringGrid::TStringGrid(int colCount, int rowCount)
-    : m_colCount(std::max(colCount, 1)), m_rowCount(std::max(rowCount, 1))
+    : m_colCount(std::max(colCount, 1))
+    , m_rowCount(std::max(rowCount, 1))
 {
 }
 
 // The copies drop the written-row cache: it points into the source's map.
 TStringGrid::TStringGrid(const TStringGrid &other)
-    : m_colCount(other.m_colCount), m_rowCount(other.m_rowCount), m_stored(other.m_stored), m_rows(other.m_rows)
+    : m_colCount(other.m_colCount)
+    , m_rowCount(other.m_rowCount)
+    , m_stored(other.m_stored)
+    , m_rows(other.m_rows)
 {
 }
 
@@ -29,8 +33,10 @@ TStringGrid &TStringGrid::operator=(const TStringGrid &other)
 }
 
 TStringGrid::TStringGrid(TStringGrid &&other) noexcept
-    : m_colCount(other.m_colCount), m_rowCount(other.m_rowCount), m_stored(other.m_stored),
-      m_rows(std::move(other.m_rows))
+    : m_colCount(other.m_colCount)
+    , m_rowCount(other.m_rowCount)
+    , m_stored(other.m_stored)
+    , m_rows(std::move(other.m_rows))
 {
     other.m_rows.clear();
     other.m_stored = 0;
@@ -73,8 +79,8 @@ QByteArray TStringGrid::Cells(int col, int row) const
     if (it == m_rows.end())
         return QByteArray();
     const Row &r = it->second;
-    const auto e = std::lower_bound(r.entries.begin(), r.entries.end(), col,
-                                    [](const Entry &a, int c) { return a.col < c; });
+    const auto e = std::lower_bound(
+        r.entries.begin(), r.entries.end(), col, [](const Entry &a, int c) { return a.col < c; });
     if (e == r.entries.end() || e->col != col)
         return QByteArray();
     return QByteArray(r.text.data() + e->offset, qsizetype(e->length));
@@ -106,8 +112,8 @@ void TStringGrid::setCellBytes(int col, int row, QByteArrayView text)
     auto e = r.entries.end();
     // Rows are mostly written left to right: appending needs no search.
     if (!r.entries.empty() && r.entries.back().col >= col)
-        e = std::lower_bound(r.entries.begin(), r.entries.end(), col,
-                             [](const Entry &a, int c) { return a.col < c; });
+        e = std::lower_bound(
+            r.entries.begin(), r.entries.end(), col, [](const Entry &a, int c) { return a.col < c; });
     const bool found = e != r.entries.end() && e->col == col;
 
     if (text.isEmpty()) {
@@ -120,8 +126,7 @@ void TStringGrid::setCellBytes(int col, int row, QByteArrayView text)
             m_rows.erase(row);
             m_lastRow = -1;
             m_lastRowData = nullptr;
-        }
-        else if (r.garbage > 4096 && r.garbage > r.text.size() / 2)
+        } else if (r.garbage > 4096 && r.garbage > r.text.size() / 2)
             compact(r);
         return;
     }
@@ -141,7 +146,7 @@ void TStringGrid::setCellBytes(int col, int row, QByteArrayView text)
         if (r.garbage > 4096 && r.garbage > r.text.size() / 2)
             compact(r);
     } else {
-        r.entries.insert(e, Entry{col, offset, quint32(text.size())});
+        r.entries.insert(e, Entry { col, offset, quint32(text.size()) });
         ++m_stored;
     }
 }
@@ -169,8 +174,8 @@ void TStringGrid::clearBlock(int cols, int rowBegin, int rowEnd)
             continue;
         }
         Row &r = it->second;
-        const auto end = std::lower_bound(r.entries.begin(), r.entries.end(), cols,
-                                          [](const Entry &a, int c) { return a.col < c; });
+        const auto end = std::lower_bound(
+            r.entries.begin(), r.entries.end(), cols, [](const Entry &a, int c) { return a.col < c; });
         const auto removed = end - r.entries.begin();
         if (removed == 0) {
             ++it;

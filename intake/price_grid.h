@@ -46,8 +46,7 @@ public:
 
     // Calls f(col, QByteArrayView text) for each non-empty cell of `row`, by increasing column.
     // The views are valid until the grid changes.
-    template<class F>
-    void forEachCellInRow(int row, F f) const
+    template <class F> void forEachCellInRow(int row, F f) const
     {
         const auto it = m_rows.find(row);
         if (it == m_rows.end())
@@ -77,7 +76,6 @@ private:
     };
 
     static void compact(Row &row);
-
 
     int m_colCount;
     int m_rowCount;

@@ -37,13 +37,13 @@ namespace {
 
 // The workbook comes from the network, so every part is read under limits: a zip bomb, an
 // absurd sheet or a giant string ends in a Failure with bounded memory and time.
-constexpr zip_uint64_t kMaxSmallPart = 16u << 20;     // relationships, workbook, styles
+constexpr zip_uint64_t kMaxSmallPart = 16u << 20; // relationships, workbook, styles
 constexpr zip_uint64_t kMaxSharedStrings = 128u << 20;
 constexpr zip_uint64_t kMaxSheet = 1024u << 20;
-constexpr long long kMaxPendingXml = 16 << 20;        // one XML token (a tag, a comment)
-constexpr size_t kMaxStringBytes = 1 << 20;           // one cell text
-constexpr size_t kMaxCells = 10'000'000;              // value cells of the sheet
-constexpr size_t kMaxTextBytes = 128u << 20;          // all texts of the sheet together
+constexpr long long kMaxPendingXml = 16 << 20; // one XML token (a tag, a comment)
+constexpr size_t kMaxStringBytes = 1 << 20; // one cell text
+constexpr size_t kMaxCells = 8'000'000; // value cells of the sheet
+constexpr size_t kMaxTextBytes = 96u << 20; // all texts of the sheet together
 constexpr int kMaxRow = 1048576;
 constexpr int kMaxCol = 16384;
 
@@ -92,7 +92,7 @@ public:
     virtual ~XmlHandler() = default;
     virtual void start(const char *name, const char **attrs) = 0;
     virtual void end(const char *name) = 0;
-    virtual void text(const char *, int) {}
+    virtual void text(const char *, int) { }
 
     void abort(const QString &why)
     {
@@ -107,7 +107,9 @@ public:
 class XmlStream
 {
 public:
-    XmlStream(XmlHandler &handler, QString part) : m_handler(handler), m_part(std::move(part))
+    XmlStream(XmlHandler &handler, QString part)
+        : m_handler(handler)
+        , m_part(std::move(part))
     {
         m_parser = XML_ParserCreate(nullptr);
         if (!m_parser)
@@ -120,21 +122,19 @@ public:
                 static_cast<XmlHandler *>(h)->start(name, attrs);
             },
             [](void *h, const XML_Char *name) { static_cast<XmlHandler *>(h)->end(name); });
-        XML_SetCharacterDataHandler(m_parser, [](void *h, const XML_Char *s, int len) {
-            static_cast<XmlHandler *>(h)->text(s, len);
-        });
+        XML_SetCharacterDataHandler(m_parser,
+            [](void *h, const XML_Char *s, int len) { static_cast<XmlHandler *>(h)->text(s, len); });
         // No part of a workbook has a document type. Refusing it refuses every entity
         // declaration, so neither entity expansion nor a local file can reach the grid.
-        XML_SetStartDoctypeDeclHandler(m_parser,
-                                       [](void *h, const XML_Char *, const XML_Char *, const XML_Char *, int) {
-                                           static_cast<XmlHandler *>(h)->abort(
-                                               QStringLiteral("a document type declaration"));
-                                       });
-        XML_SetEntityDeclHandler(m_parser, [](void *h, const XML_Char *, int, const XML_Char *, int,
-                                              const XML_Char *, const XML_Char *, const XML_Char *,
-                                              const XML_Char *) {
-            static_cast<XmlHandler *>(h)->abort(QStringLiteral("an entity declaration"));
-        });
+        XML_SetStartDoctypeDeclHandler(
+            m_parser, [](void *h, const XML_Char *, const XML_Char *, const XML_Char *, int) {
+                static_cast<XmlHandler *>(h)->abort(QStringLiteral("a document type declaration"));
+            });
+        XML_SetEntityDeclHandler(m_parser,
+            [](void *h, const XML_Char *, int, const XML_Char *, int, const XML_Char *, const XML_Char *,
+                const XML_Char *, const XML_Char *) {
+                static_cast<XmlHandler *>(h)->abort(QStringLiteral("an entity declaration"));
+            });
         XML_SetParamEntityParsing(m_parser, XML_PARAM_ENTITY_PARSING_NEVER);
     }
     ~XmlStream() { XML_ParserFree(m_parser); }
@@ -204,7 +204,10 @@ public:
             fail(QStringLiteral("cannot open %1 (%2)").arg(path, detail));
         }
     }
-    ~Archive() { zip_discard(m_zip); }
+    ~Archive()
+    {
+        zip_discard(m_zip);
+    }
     Archive(const Archive &) = delete;
     Archive &operator=(const Archive &) = delete;
 
@@ -226,8 +229,8 @@ public:
             fail(QStringLiteral("damaged archive entry %1").arg(name));
         if (st.size > cap)
             fail(QStringLiteral("%1 is too large (%2 bytes)").arg(name).arg(st.size));
-        std::unique_ptr<zip_file_t, int (*)(zip_file_t *)> file(zip_fopen_index(m_zip, zip_uint64_t(index), 0),
-                                                               zip_fclose);
+        std::unique_ptr<zip_file_t, int (*)(zip_file_t *)> file(
+            zip_fopen_index(m_zip, zip_uint64_t(index), 0), zip_fclose);
         if (!file)
             fail(QStringLiteral("cannot read %1 (%2)").arg(name, QString::fromUtf8(zip_strerror(m_zip))));
         XmlStream xml(handler, name);
@@ -236,7 +239,8 @@ public:
         for (;;) {
             const zip_int64_t n = zip_fread(file.get(), xml.buffer(chunk), chunk);
             if (n < 0)
-                fail(QStringLiteral("cannot read %1 (%2)").arg(name, QString::fromUtf8(zip_file_strerror(file.get()))));
+                fail(QStringLiteral("cannot read %1 (%2)")
+                         .arg(name, QString::fromUtf8(zip_file_strerror(file.get()))));
             if (n == 0)
                 break;
             total += zip_uint64_t(n);
@@ -300,7 +304,10 @@ std::string resolvePart(const std::string &baseDir, std::string_view target)
 class RelsHandler : public XmlHandler
 {
 public:
-    explicit RelsHandler(std::string baseDir) : m_baseDir(std::move(baseDir)) {}
+    explicit RelsHandler(std::string baseDir)
+        : m_baseDir(std::move(baseDir))
+    {
+    }
     void start(const char *name, const char **attrs) override
     {
         if (!is(name, "Relationship"))
@@ -312,9 +319,9 @@ public:
         if (!id || !type || !target || (mode && std::strcmp(mode, "External") == 0))
             return;
         m_order.push_back(id);
-        m_byId.emplace(id, Relationship{type, resolvePart(m_baseDir, target)});
+        m_byId.emplace(id, Relationship { type, resolvePart(m_baseDir, target) });
     }
-    void end(const char *) override {}
+    void end(const char *) override { }
 
     const Relationship *byId(const std::string &id) const
     {
@@ -353,7 +360,7 @@ public:
                     sheetIds.emplace_back(attrs[i + 1]);
         }
     }
-    void end(const char *) override {}
+    void end(const char *) override { }
 
     bool date1904 = false;
     std::vector<std::string> sheetIds;
@@ -438,7 +445,10 @@ public:
     void start(const char *name, const char **attrs) override
     {
         const char *local = localName(name);
-        if (std::strcmp(local, "numFmt") == 0) {
+        // Differential formats (dxfs) carry numFmt elements too; only the numFmts list defines ids.
+        if (std::strcmp(local, "numFmts") == 0) {
+            m_inNumFmts = true;
+        } else if (m_inNumFmts && std::strcmp(local, "numFmt") == 0) {
             const char *id = attribute(attrs, "numFmtId");
             const char *code = attribute(attrs, "formatCode");
             if (id && code)
@@ -454,6 +464,8 @@ public:
     {
         if (is(name, "cellXfs"))
             m_inCellXfs = false;
+        else if (is(name, "numFmts"))
+            m_inNumFmts = false;
     }
 
     // The number kind of each cell format, by its index (a cell's s attribute).
@@ -470,6 +482,7 @@ public:
 
 private:
     bool m_inCellXfs = false;
+    bool m_inNumFmts = false;
     std::vector<int> m_xfFormats;
     std::unordered_map<int, NumberKind> m_custom;
 };
@@ -631,8 +644,11 @@ bool parseRowNumber(const char *s, int &row)
 class SheetHandler : public XmlHandler
 {
 public:
-    SheetHandler(const std::vector<NumberKind> &styles, const SharedStringsHandler &shared)
-        : m_styles(styles), m_shared(shared)
+    SheetHandler(
+        const std::vector<NumberKind> &styles, const SharedStringsHandler &shared, std::string separator)
+        : m_styles(styles)
+        , m_shared(shared)
+        , m_separator(std::move(separator))
     {
     }
 
@@ -672,7 +688,7 @@ public:
     void end(const char *name) override
     {
         const char *local = localName(name);
-        if (local[1] == 0) {
+        if (local[0] && local[1] == 0) {
             if (local[0] == 'c' && m_inCell)
                 return endCell();
             if (local[0] == 'v' || local[0] == 't')
@@ -719,8 +735,8 @@ private:
         const char *type = nullptr;
         const char *style = nullptr;
         for (int i = 0; attrs[i]; i += 2) {
-            const char *a = localName(attrs[i]);
-            if (a[1] != 0)
+            const char *a = attrs[i][0] && !attrs[i][1] ? attrs[i] : localName(attrs[i]);
+            if (!a[0] || a[1] != 0)
                 continue;
             if (a[0] == 'r')
                 ref = attrs[i + 1];
@@ -743,11 +759,8 @@ private:
         m_cellRow = row;
         m_type = cellType(type);
         m_style = 0;
-        if (style) {
-            const auto res = std::from_chars(style, style + std::strlen(style), m_style);
-            if (res.ec != std::errc())
-                m_style = 0;
-        }
+        for (const char *p = style; p && *p >= '0' && *p <= '9' && m_style < 1000000; ++p)
+            m_style = m_style * 10 + unsigned(*p - '0');
         m_inCell = true;
         m_hasValue = false;
         m_hasInline = false;
@@ -765,19 +778,31 @@ private:
         if (m_type == Type::Number) {
             if (!m_hasValue || m_value.empty())
                 return;
+            const NumberKind kind = m_style < m_styles.size() ? m_styles[m_style] : NumberKind::General;
+            // Most numbers are stored in the general format's own form already: keep the text.
+            if (kind == NumberKind::General) {
+                const auto offset = arena.size();
+                if (appendCanonicalNumber(arena, m_value, m_separator)) {
+                    rec.kind = CellKind::Text;
+                    rec.text.offset = quint32(offset);
+                    rec.text.length = quint32(arena.size() - offset);
+                    m_textBytes += rec.text.length;
+                    return store(rec);
+                }
+            }
             rec.number = parseNumber();
             if (m_error.size())
                 return;
-            const NumberKind kind = m_style < m_styles.size() ? m_styles[m_style] : NumberKind::General;
             rec.kind = kind == NumberKind::Date ? CellKind::Date
-                     : kind == NumberKind::Currency ? CellKind::Currency
-                                                    : CellKind::Number;
+                : kind == NumberKind::Currency  ? CellKind::Currency
+                                                : CellKind::Number;
         } else if (m_type == Type::Shared) {
             if (!m_hasValue || m_value.empty())
                 return;
             unsigned index = 0;
             const auto res = std::from_chars(m_value.data(), m_value.data() + m_value.size(), index);
-            if (res.ec != std::errc() || res.ptr != m_value.data() + m_value.size() || index >= m_shared.strings.size())
+            if (res.ec != std::errc() || res.ptr != m_value.data() + m_value.size()
+                || index >= m_shared.strings.size())
                 return abort(QStringLiteral("a bad shared string index"));
             rec.kind = CellKind::SharedText;
             rec.shared = index;
@@ -822,6 +847,11 @@ private:
         }
         if (!m_error.isEmpty())
             return;
+        store(rec);
+    }
+
+    void store(const CellRecord &rec)
+    {
         if (cells.size() >= kMaxCells)
             return abort(QStringLiteral("too many cells"));
         if (m_textBytes > kMaxTextBytes)
@@ -866,6 +896,7 @@ private:
 
     const std::vector<NumberKind> &m_styles;
     const SharedStringsHandler &m_shared;
+    const std::string m_separator;
     int m_row = 0;
     int m_col = 0;
     int m_cellRow = 0;
@@ -915,7 +946,7 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
 
     Archive archive(path);
 
-    RelsHandler rootRels{std::string()};
+    RelsHandler rootRels { std::string() };
     if (!archive.has("_rels/.rels"))
         fail(QStringLiteral("not a workbook (no package relationships)"));
     archive.parse("_rels/.rels", kMaxSmallPart, rootRels);
@@ -928,7 +959,7 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
     archive.parse(workbookPart, kMaxSmallPart, workbook);
 
     const std::string workbookDir = directoryOf(workbookPart);
-    RelsHandler workbookRels{workbookDir};
+    RelsHandler workbookRels { workbookDir };
     const std::string relsPart = workbookDir + "_rels/" + workbookPart.substr(workbookDir.size()) + ".rels";
     archive.parse(relsPart, kMaxSmallPart, workbookRels);
 
@@ -954,7 +985,8 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
     if (const Relationship *r = workbookRels.firstOfType("/sharedStrings"); r && archive.has(r->target))
         archive.parse(r->target, kMaxSharedStrings, shared);
 
-    SheetHandler cells(styles, shared);
+    const std::string separator = toGridText(QString(decimalSeparator())).toStdString();
+    SheetHandler cells(styles, shared, separator);
     archive.parse(sheet->target, kMaxSheet, cells);
 
     // The rectangle is known only now: the sheet's own dimension element may lie.
@@ -968,9 +1000,10 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
         fail(QStringLiteral("only cell A1 of the first worksheet is used"));
 
     if (!cells.sorted)
-        std::stable_sort(cells.cells.begin(), cells.cells.end(), [](const CellRecord &a, const CellRecord &b) {
-            return a.row != b.row ? a.row < b.row : a.col < b.col;
-        });
+        std::stable_sort(
+            cells.cells.begin(), cells.cells.end(), [](const CellRecord &a, const CellRecord &b) {
+                return a.row != b.row ? a.row < b.row : a.col < b.col;
+            });
     // Of several records for one cell the last one counts.
     auto isLastOfItsCell = [&](size_t i) {
         return i + 1 == cells.cells.size() || cells.cells[i + 1].row != cells.cells[i].row
@@ -994,7 +1027,6 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
         grid.clearBlock(int(e.col) - 1, int(e.row) - 1, int(e.row));
     }
 
-    const std::string separator = toGridText(QString(decimalSeparator())).toStdString();
     const QLocale locale = QLocale::system();
     std::string text;
     for (size_t n = 0; n < stop; ++n) {
@@ -1044,7 +1076,7 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
         const CellRecord &e = cells.cells.front();
         fail(QStringLiteral("cell %1 holds the error value %2")
                  .arg(cellName(e.col, int(e.row)),
-                      QString::fromLocal8Bit(cells.arena.data() + e.text.offset, qsizetype(e.text.length))));
+                     QString::fromLocal8Bit(cells.arena.data() + e.text.offset, qsizetype(e.text.length))));
     }
     return true;
 }

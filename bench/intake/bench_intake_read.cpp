@@ -27,7 +27,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
-    rusage usage{};
+    rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("%.3f\t%d\t%d\t%ld\n", seconds, grid.RowCount(), grid.ColCount(), usage.ru_maxrss);
     return 0;

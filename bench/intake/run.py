@@ -54,7 +54,7 @@ def write_large(path, rows):
 
 
 def measure(cmd):
-    """Runs cmd; returns (wall seconds, peak KiB, stdout) or raises on failure."""
+    """Runs cmd; returns (wall seconds, CPU seconds, peak KiB, stdout) or raises on failure."""
     start = time.perf_counter()
     proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     out = proc.stdout.read()
@@ -64,7 +64,7 @@ def measure(cmd):
     proc.returncode = os.waitstatus_to_exitcode(status)
     if proc.returncode != 0:
         raise RuntimeError('%s failed: %s' % (cmd[0], err.decode(errors='replace').strip()))
-    return wall, usage.ru_maxrss, out.decode().strip()
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss, out.decode().strip()
 
 
 def main():
@@ -89,24 +89,27 @@ def main():
         sys.exit('run.py: SheetJS missing: run `npm install` in %s' % HERE)
     python = [sys.executable, os.path.join(HERE, 'openpyxl_read.py')]
 
-    header = '%-24s %10s %10s %10s %10s %10s %10s %9s %9s %9s' % (
-        'workbook', 'qalu s', 'sheetjs s', 'openpyxl s', 'qalu MiB', 'sheetjs MiB', 'opxl MiB',
-        'x sheetjs', 'x opxl', 'us/cell')
+    header = '%-22s | %8s %8s %8s | %8s %8s %8s | %6s %6s %6s | %7s %7s | %7s %7s' % (
+        'workbook', 'qalu', 'sheetjs', 'openpyxl', 'qalu', 'sheetjs', 'openpyxl', 'qalu', 'sjs', 'opxl',
+        'wall', 'wall', 'cpu', 'cpu')
+    print('%-22s | %-26s | %-26s | %-20s | %-15s | %-15s' % ('', 'wall seconds', 'CPU seconds', 'peak MiB',
+                                                           'x sjs  x opxl', 'x sjs  x opxl'))
     print(header)
     print('-' * len(header))
+    nan = float('nan')
     for label, path, _, n in books:
-        q_wall, q_mem, q_out = measure([args.bench, path])
-        rows, cols = int(q_out.split('\t')[1]), int(q_out.split('\t')[2])
-        s_wall, s_mem, _ = measure(node + [path])
+        q_wall, q_cpu, q_mem, q_out = measure([args.bench, path])
+        s_wall, s_cpu, s_mem, _ = measure(node + [path])
         if args.skip_openpyxl:
-            o_wall, o_mem = float('nan'), float('nan')
+            o_wall, o_cpu, o_mem = nan, nan, nan
         else:
-            o_wall, o_mem, _ = measure(python + [path])
-        print('%-24s %10.3f %10.3f %10.3f %10.0f %10.0f %10.0f %9.1f %9.1f %9.3f' % (
-            label, q_wall, s_wall, o_wall, q_mem / 1024, s_mem / 1024, o_mem / 1024,
-            s_wall / q_wall, o_wall / q_wall, q_wall * 1e6 / (rows * cols)))
+            o_wall, o_cpu, o_mem, _ = measure(python + [path])
+        print('%-22s | %8.3f %8.3f %8.3f | %8.3f %8.3f %8.3f | %6.0f %6.0f %6.0f | %7.1f %7.1f | %7.1f %7.1f' % (
+            label, q_wall, s_wall, o_wall, q_cpu, s_cpu, o_cpu, q_mem / 1024, s_mem / 1024, o_mem / 1024,
+            s_wall / q_wall, o_wall / q_wall, s_cpu / q_cpu, o_cpu / q_cpu))
         sys.stdout.flush()
-    print('\nwall time and peak resident memory of each whole process; x = times faster than the peer')
+    print('\nEach figure covers the whole process (start-up included). x = times faster than the peer;')
+    print('CPU seconds (user + system) are steadier than wall time on a shared machine.')
 
 
 if __name__ == '__main__':

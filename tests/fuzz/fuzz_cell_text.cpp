@@ -5,10 +5,15 @@
 #include <QLocale>
 #include <QString>
 
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -31,6 +36,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             __builtin_trap();
         if (value == 0 && general != QLatin1String("0"))
             __builtin_trap();
+        // Exactly the value rounded to 15 significant digits, as printf rounds it.
+        char reference[64];
+        std::snprintf(reference, sizeof reference, "%.14e", value);
+        if (std::fabs(value) < 1.7e308 && parsed != std::strtod(reference, nullptr))
+            __builtin_trap();
+    }
+
+    // A number text taken over as it stands must be exactly what the double would format to.
+    {
+        const std::string_view text(
+            reinterpret_cast<const char *>(data) + sizeof value + 1, size - sizeof value - 1);
+        std::string fast;
+        if (qalu::appendCanonicalNumber(fast, text, ".")) {
+            double parsed = 0;
+            const auto res = std::from_chars(text.data(), text.data() + text.size(), parsed);
+            if (res.ec != std::errc() || res.ptr != text.data() + text.size())
+                __builtin_trap();
+            std::string slow;
+            qalu::appendGeneralNumber(slow, parsed, ".");
+            if (fast != slow)
+                __builtin_trap();
+        }
     }
 
     const QString currency = qalu::currencyText(value, separator);

@@ -111,7 +111,8 @@ private slots:
             const quint64 key = (quint64(col) << 32) | quint32(row);
             const auto op = rng.bounded(100);
             if (op < 70) {
-                const QByteArray text = op < 10 ? QByteArray() : QByteArray::number(step).repeated(1 + int(rng.bounded(30)));
+                const QByteArray text
+                    = op < 10 ? QByteArray() : QByteArray::number(step).repeated(1 + int(rng.bounded(30)));
                 grid.setCells(col, row, text);
                 if (text.isEmpty())
                     model.remove(key);

@@ -63,10 +63,7 @@ class TestWorkbookReader : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_fixtures.create());
-    }
+    void initTestCase() { QVERIFY(m_fixtures.create()); }
 
     void init() { qalu::setDecimalSeparator(QLatin1Char('.')); }
 
@@ -109,6 +106,43 @@ private slots:
             QVERIFY(std::fabs(expected.toDouble() - value) <= std::fabs(value) * 1e-14);
     }
 
+    // Number texts taken over without a detour through double must match the detour exactly.
+    void canonicalNumberTexts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("takenOver");
+        QTest::newRow("price") << "602.15" << true;
+        QTest::newRow("integer") << "7" << true;
+        QTest::newRow("zero") << "0" << true;
+        QTest::newRow("negative zero") << "-0" << false;
+        QTest::newRow("negative fraction") << "-0.5" << true;
+        QTest::newRow("smallest plain") << "0.0001" << true;
+        QTest::newRow("below plain") << "0.00001" << false;
+        QTest::newRow("fifteen digits") << "123456789.012345" << true;
+        QTest::newRow("sixteen digits") << "1234567890.123456" << false;
+        QTest::newRow("fifteen after leading zeros") << "0.000123456789012345" << true;
+        QTest::newRow("sixteen after leading zeros") << "0.0001234567890123456" << false;
+        QTest::newRow("ten to fifteen") << "1000000000000000" << false;
+        QTest::newRow("trailing zero") << "2.50" << false;
+        QTest::newRow("leading zero") << "007" << false;
+        QTest::newRow("exponent") << "1E5" << false;
+        QTest::newRow("bare point") << "5." << false;
+        QTest::newRow("plus sign") << "+5" << false;
+    }
+    void canonicalNumberTexts()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, takenOver);
+        const std::string bytes = text.toStdString();
+        std::string fast;
+        QCOMPARE(qalu::appendCanonicalNumber(fast, bytes, ","), takenOver);
+        if (takenOver)
+            QCOMPARE(
+                QString::fromStdString(fast), qalu::generalNumberText(text.toDouble(), QLatin1Char(',')));
+        else
+            QVERIFY(fast.empty());
+    }
+
     void currencyFormat_data()
     {
         QTest::addColumn<double>("value");
@@ -136,10 +170,13 @@ private slots:
         QTest::addColumn<QTime>("time");
         QTest::addColumn<bool>("valid");
         QTest::newRow("1900 first day") << 1.0 << false << QDate(1900, 1, 1) << QTime(0, 0) << true;
-        QTest::newRow("1900 before the phantom leap day") << 59.0 << false << QDate(1900, 2, 28) << QTime(0, 0) << true;
-        QTest::newRow("1900 after the phantom leap day") << 61.0 << false << QDate(1900, 3, 1) << QTime(0, 0) << true;
+        QTest::newRow("1900 before the phantom leap day")
+            << 59.0 << false << QDate(1900, 2, 28) << QTime(0, 0) << true;
+        QTest::newRow("1900 after the phantom leap day")
+            << 61.0 << false << QDate(1900, 3, 1) << QTime(0, 0) << true;
         QTest::newRow("1900 price list date") << 44381.0 << false << QDate(2021, 7, 4) << QTime(0, 0) << true;
-        QTest::newRow("time rounds to the second") << 44381.5000001 << false << QDate(2021, 7, 4) << QTime(12, 0) << true;
+        QTest::newRow("time rounds to the second")
+            << 44381.5000001 << false << QDate(2021, 7, 4) << QTime(12, 0) << true;
         QTest::newRow("time alone") << 0.75 << false << QDate() << QTime(18, 0) << true;
         QTest::newRow("1904 first day") << 0.0 << true << QDate(1904, 1, 1) << QTime(0, 0) << true;
         QTest::newRow("1904 price list date") << 42919.0 << true << QDate(2021, 7, 4) << QTime(0, 0) << true;
@@ -165,25 +202,38 @@ private slots:
     {
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("decimal") << "decimal" << "12.5";
-        QTest::newRow("integer") << "integer" << "7";
-        QTest::newRow("million") << "million" << "1234567";
-        QTest::newRow("float sum") << "float sum" << "0.3";
-        QTest::newRow("smallest plain") << "smallest plain" << "0.0001";
-        QTest::newRow("below plain") << "below plain" << "1E-5";
-        QTest::newRow("negative") << "negative" << "-2.5";
-        QTest::newRow("large scientific") << "large scientific" << "1.5E17";
-        QTest::newRow("rounds up to 1E15") << "rounds up to 1E15" << "1E15";
-        QTest::newRow("sixteen digits") << "sixteen digits" << "1.23456789012346E15";
-        QTest::newRow("tiny") << "tiny" << "1.2345E-300";
-        QTest::newRow("zero") << "zero" << "0";
-        QTest::newRow("price") << "price" << "1499.99";
+        QTest::newRow("decimal") << "decimal"
+                                 << "12.5";
+        QTest::newRow("integer") << "integer"
+                                 << "7";
+        QTest::newRow("million") << "million"
+                                 << "1234567";
+        QTest::newRow("float sum") << "float sum"
+                                   << "0.3";
+        QTest::newRow("smallest plain") << "smallest plain"
+                                        << "0.0001";
+        QTest::newRow("below plain") << "below plain"
+                                     << "1E-5";
+        QTest::newRow("negative") << "negative"
+                                  << "-2.5";
+        QTest::newRow("large scientific") << "large scientific"
+                                          << "1.5E17";
+        QTest::newRow("rounds up to 1E15") << "rounds up to 1E15"
+                                           << "1E15";
+        QTest::newRow("sixteen digits") << "sixteen digits"
+                                        << "1.23456789012346E15";
+        QTest::newRow("tiny") << "tiny"
+                              << "1.2345E-300";
+        QTest::newRow("zero") << "zero"
+                              << "0";
+        QTest::newRow("price") << "price"
+                               << "1499.99";
     }
     void numbersThroughTheGrid()
     {
         QFETCH(QString, label);
         QFETCH(QString, expected);
-        for (const QChar separator : {QLatin1Char('.'), QLatin1Char(',')}) {
+        for (const QChar separator : { QLatin1Char('.'), QLatin1Char(',') }) {
             qalu::setDecimalSeparator(separator);
             TStringGrid grid;
             load(grid, "numbers.xlsx");
@@ -199,28 +249,45 @@ private slots:
     {
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("text") << "text" << "Paracetamol 500mg";
-        QTest::newRow("blanks kept") << "blanks kept" << "  spaced  ";
+        QTest::newRow("text") << "text"
+                              << "Paracetamol 500mg";
+        QTest::newRow("blanks kept") << "blanks kept"
+                                     << "  spaced  ";
         QTest::newRow("arabic") << "arabic" << QStringLiteral(u"باراسيتامول");
-        QTest::newRow("rich text runs joined") << "rich text" << "Amoxicillin 250";
-        QTest::newRow("true") << "true" << "True";
-        QTest::newRow("false") << "false" << "False";
-        QTest::newRow("formula: stored number") << "formula number" << "6";
-        QTest::newRow("formula: stored text") << "formula text" << "ab";
-        QTest::newRow("formula: stored boolean") << "formula boolean" << "True";
+        QTest::newRow("rich text runs joined") << "rich text"
+                                               << "Amoxicillin 250";
+        QTest::newRow("true") << "true"
+                              << "True";
+        QTest::newRow("false") << "false"
+                               << "False";
+        QTest::newRow("formula: stored number") << "formula number"
+                                                << "6";
+        QTest::newRow("formula: stored text") << "formula text"
+                                              << "ab";
+        QTest::newRow("formula: stored boolean") << "formula boolean"
+                                                 << "True";
         QTest::newRow("date at midnight") << "date" << localDate(2021, 7, 4);
-        QTest::newRow("date and time") << "date and time" << localDate(2021, 7, 4) + QLatin1Char(' ') + localTime(13, 30, 15);
+        QTest::newRow("date and time")
+            << "date and time" << localDate(2021, 7, 4) + QLatin1Char(' ') + localTime(13, 30, 15);
         QTest::newRow("time alone") << "time alone" << localTime(13, 30, 0);
         QTest::newRow("elapsed time format") << "elapsed time" << localTime(6, 0, 0);
         QTest::newRow("serial 1 is 1900-01-01") << "early 1900 date" << localDate(1900, 1, 1);
-        QTest::newRow("d inside quotes is no date") << "quoted d is no date" << "2.5";
-        QTest::newRow("currency: four digits") << "currency" << "1234.5679";
-        QTest::newRow("currency: whole") << "currency whole" << "1500";
-        QTest::newRow("built-in currency: negative") << "currency negative" << "-0.5";
-        QTest::newRow("bracketed currency beyond range") << "currency euro" << "1E15";
-        QTest::newRow("locale tag is no currency") << "locale tag is no currency" << "2.123456";
-        QTest::newRow("grouping format: plain number") << "grouped number" << "1234567.891";
-        QTest::newRow("control characters") << "control characters" << "a\tb\nc\\d\re";
+        QTest::newRow("d inside quotes is no date") << "quoted d is no date"
+                                                    << "2.5";
+        QTest::newRow("currency: four digits") << "currency"
+                                               << "1234.5679";
+        QTest::newRow("currency: whole") << "currency whole"
+                                         << "1500";
+        QTest::newRow("built-in currency: negative") << "currency negative"
+                                                     << "-0.5";
+        QTest::newRow("bracketed currency beyond range") << "currency euro"
+                                                         << "1E15";
+        QTest::newRow("locale tag is no currency") << "locale tag is no currency"
+                                                   << "2.123456";
+        QTest::newRow("grouping format: plain number") << "grouped number"
+                                                       << "1234567.891";
+        QTest::newRow("control characters") << "control characters"
+                                            << "a\tb\nc\\d\re";
     }
     void cellKinds()
     {
@@ -261,13 +328,20 @@ private slots:
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("text");
         QTest::newRow("header row only") << "header_row.xlsx" << 1 << 11 << 10 << 0 << "H11";
-        QTest::newRow("data away from A1: leading cells empty") << "offset_start.xlsx" << 5 << 4 << 3 << 2 << "C";
-        QTest::newRow("openpyxl K300, styled cells ignored") << "openpyxl_k300.xlsx" << 300 << 11 << 10 << 299 << "375";
-        QTest::newRow("chart sheet first: first worksheet read") << "chart_first.xlsx" << 3 << 2 << 1 << 0 << "data sheet";
-        QTest::newRow("workbook order, not file name") << "sheet_order.xlsx" << 1 << 2 << 0 << 0 << "first in order";
-        QTest::newRow("dimension element not trusted") << "no_dimension_trust.xlsx" << 1 << 2 << 1 << 0 << "2";
-        QTest::newRow("prefixed elements, blanks around a number") << "prefixed.xlsx" << 2 << 2 << 1 << 1 << "42";
-        QTest::newRow("streamed zip, workbook by absolute target") << "streamed.xlsx" << 1 << 3 << 2 << 0 << "streamed";
+        QTest::newRow("data away from A1: leading cells empty")
+            << "offset_start.xlsx" << 5 << 4 << 3 << 2 << "C";
+        QTest::newRow("openpyxl K300, styled cells ignored")
+            << "openpyxl_k300.xlsx" << 300 << 11 << 10 << 299 << "375";
+        QTest::newRow("chart sheet first: first worksheet read")
+            << "chart_first.xlsx" << 3 << 2 << 1 << 0 << "data sheet";
+        QTest::newRow("workbook order, not file name")
+            << "sheet_order.xlsx" << 1 << 2 << 0 << 0 << "first in order";
+        QTest::newRow("dimension element not trusted")
+            << "no_dimension_trust.xlsx" << 1 << 2 << 1 << 0 << "2";
+        QTest::newRow("prefixed elements, blanks around a number")
+            << "prefixed.xlsx" << 2 << 2 << 1 << 1 << "42";
+        QTest::newRow("streamed zip, workbook by absolute target")
+            << "streamed.xlsx" << 1 << 3 << 2 << 0 << "streamed";
         QTest::newRow("rows out of order") << "unordered.xlsx" << 3 << 2 << 1 << 2 << "3";
         QTest::newRow("duplicate cell: last wins") << "unordered.xlsx" << 3 << 2 << 0 << 0 << "11";
         QTest::newRow("row and cells without references") << "unordered.xlsx" << 3 << 2 << 1 << 1 << "True";

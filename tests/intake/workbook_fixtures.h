@@ -18,7 +18,8 @@ public:
         QProcess python;
         python.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         python.start(QStringLiteral(QALU_WORKBOOK_PYTHON),
-                     QStringList{QStringLiteral(QALU_TEST_SUPPORT_DIR "/intake_workbooks.py"), m_dir.path()} + names);
+            QStringList { QStringLiteral(QALU_TEST_SUPPORT_DIR "/intake_workbooks.py"), m_dir.path() }
+                + names);
         if (!python.waitForFinished(120000)) {
             python.kill();
             return false;

@@ -20,7 +20,7 @@ class TestCliGrid : public QObject
     Run run(const QStringList &args)
     {
         QProcess cli;
-        cli.start(QStringLiteral(QALU_CLI), QStringList{QStringLiteral("grid")} + args);
+        cli.start(QStringLiteral(QALU_CLI), QStringList { QStringLiteral("grid") } + args);
         Run r;
         if (!cli.waitForFinished(60000)) {
             cli.kill();
@@ -36,8 +36,8 @@ class TestCliGrid : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_fixtures.create({QStringLiteral("cli_small.xlsx"), QStringLiteral("error_value.xlsx"),
-                                   QStringLiteral("not_zip.xlsx"), QStringLiteral("kinds.xlsx")}));
+        QVERIFY(m_fixtures.create({ QStringLiteral("cli_small.xlsx"), QStringLiteral("error_value.xlsx"),
+            QStringLiteral("not_zip.xlsx"), QStringLiteral("kinds.xlsx") }));
     }
 
     void printsTheGrid_data()
@@ -52,14 +52,14 @@ private slots:
         QTest::newRow("point") << QStringList() << body;
         QByteArray comma = body;
         comma.replace("12.5", "12,5");
-        QTest::newRow("comma separator") << QStringList{QStringLiteral("--decimal-separator"), QStringLiteral(",")}
-                                         << comma;
+        QTest::newRow("comma separator")
+            << QStringList { QStringLiteral("--decimal-separator"), QStringLiteral(",") } << comma;
     }
     void printsTheGrid()
     {
         QFETCH(QStringList, options);
         QFETCH(QByteArray, expected);
-        const Run r = run(options + QStringList{m_fixtures.path(QStringLiteral("cli_small.xlsx"))});
+        const Run r = run(options + QStringList { m_fixtures.path(QStringLiteral("cli_small.xlsx")) });
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, expected);
         QCOMPARE(r.err, QByteArray());
@@ -67,8 +67,8 @@ private slots:
 
     void textsAreUtf8()
     {
-        const Run r = run({QStringLiteral("--decimal-separator"), QStringLiteral("."),
-                           m_fixtures.path(QStringLiteral("kinds.xlsx"))});
+        const Run r = run({ QStringLiteral("--decimal-separator"), QStringLiteral("."),
+            m_fixtures.path(QStringLiteral("kinds.xlsx")) });
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.startsWith("22\t2\n"));
         QVERIFY(r.out.contains(QStringLiteral(u"arabic\tباراسيتامول\n").toUtf8()));
@@ -78,15 +78,15 @@ private slots:
     void failsCleanly_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("missing workbook") << QStringList{m_fixtures.path(QStringLiteral("none.xlsx"))};
-        QTest::newRow("error value") << QStringList{m_fixtures.path(QStringLiteral("error_value.xlsx"))};
-        QTest::newRow("not a workbook") << QStringList{m_fixtures.path(QStringLiteral("not_zip.xlsx"))};
+        QTest::newRow("missing workbook") << QStringList { m_fixtures.path(QStringLiteral("none.xlsx")) };
+        QTest::newRow("error value") << QStringList { m_fixtures.path(QStringLiteral("error_value.xlsx")) };
+        QTest::newRow("not a workbook") << QStringList { m_fixtures.path(QStringLiteral("not_zip.xlsx")) };
         QTest::newRow("no workbook given") << QStringList();
-        QTest::newRow("two workbooks") << QStringList{QStringLiteral("a.xlsx"), QStringLiteral("b.xlsx")};
-        QTest::newRow("separator missing") << QStringList{QStringLiteral("--decimal-separator")};
-        QTest::newRow("separator too long")
-            << QStringList{QStringLiteral("--decimal-separator"), QStringLiteral(".."), QStringLiteral("a.xlsx")};
-        QTest::newRow("unknown option") << QStringList{QStringLiteral("--rows"), QStringLiteral("a.xlsx")};
+        QTest::newRow("two workbooks") << QStringList { QStringLiteral("a.xlsx"), QStringLiteral("b.xlsx") };
+        QTest::newRow("separator missing") << QStringList { QStringLiteral("--decimal-separator") };
+        QTest::newRow("separator too long") << QStringList { QStringLiteral("--decimal-separator"),
+            QStringLiteral(".."), QStringLiteral("a.xlsx") };
+        QTest::newRow("unknown option") << QStringList { QStringLiteral("--rows"), QStringLiteral("a.xlsx") };
     }
     void failsCleanly()
     {
@@ -101,7 +101,7 @@ private slots:
 
     void help()
     {
-        const Run r = run({QStringLiteral("--help")});
+        const Run r = run({ QStringLiteral("--help") });
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.startsWith("Usage: qalu-cli grid [--decimal-separator C] WORKBOOK\n"));
         QCOMPARE(r.err, QByteArray());

@@ -12,23 +12,23 @@ namespace qalu::cli {
 
 namespace {
 
-const char gridUsage[] =
-    "Usage: qalu-cli grid [--decimal-separator C] WORKBOOK\n"
-    "\n"
-    "Reads the first worksheet of the .xlsx file WORKBOOK into a fresh price grid, as the\n"
-    "update button does (the grid emptied, then filled from A1 to the last used cell), and\n"
-    "prints it in UTF-8:\n"
-    "  line 1: RowCount<TAB>ColCount\n"
-    "  then RowCount lines of ColCount cell texts separated by tabs; inside a text a\n"
-    "  backslash, tab, line feed and carriage return are written as \\\\, \\t, \\n, \\r.\n"
-    "\n"
-    "Options:\n"
-    "  --decimal-separator C   write numbers with the one character C (default: the\n"
-    "                          locale's decimal separator, '.' when it is not one character)\n"
-    "  --help                  show this text\n"
-    "\n"
-    "Exit status: 0 when the workbook was read; 1 when it could not be read (the reason on\n"
-    "standard error, nothing on standard output) or on bad usage.\n";
+const char gridUsage[]
+    = "Usage: qalu-cli grid [--decimal-separator C] WORKBOOK\n"
+      "\n"
+      "Reads the first worksheet of the .xlsx file WORKBOOK into a fresh price grid, as the\n"
+      "update button does (the grid emptied, then filled from A1 to the last used cell), and\n"
+      "prints it in UTF-8:\n"
+      "  line 1: RowCount<TAB>ColCount\n"
+      "  then RowCount lines of ColCount cell texts separated by tabs; inside a text a\n"
+      "  backslash, tab, line feed and carriage return are written as \\\\, \\t, \\n, \\r.\n"
+      "\n"
+      "Options:\n"
+      "  --decimal-separator C   write numbers with the one character C (default: the\n"
+      "                          locale's decimal separator, '.' when it is not one character)\n"
+      "  --help                  show this text\n"
+      "\n"
+      "Exit status: 0 when the workbook was read; 1 when it could not be read (the reason on\n"
+      "standard error, nothing on standard output) or on bad usage.\n";
 
 int usageError(const char *what)
 {
@@ -56,11 +56,20 @@ public:
     {
         for (size_t i = 0; i < len; ++i) {
             switch (data[i]) {
-            case '\\': m_buffer += "\\\\"; break;
-            case '\t': m_buffer += "\\t"; break;
-            case '\n': m_buffer += "\\n"; break;
-            case '\r': m_buffer += "\\r"; break;
-            default: m_buffer += data[i];
+            case '\\':
+                m_buffer += "\\\\";
+                break;
+            case '\t':
+                m_buffer += "\\t";
+                break;
+            case '\n':
+                m_buffer += "\\n";
+                break;
+            case '\r':
+                m_buffer += "\\r";
+                break;
+            default:
+                m_buffer += data[i];
             }
         }
         if (m_buffer.size() >= (1u << 20))
@@ -80,7 +89,8 @@ private:
 void printGrid(const TStringGrid &grid)
 {
     Output out;
-    const std::string header = std::to_string(grid.RowCount()) + '\t' + std::to_string(grid.ColCount()) + '\n';
+    const std::string header
+        = std::to_string(grid.RowCount()) + '\t' + std::to_string(grid.ColCount()) + '\n';
     out.append(header.data(), header.size());
     const int cols = grid.ColCount();
     const bool utf8 = gridTextIsUtf8();
@@ -123,7 +133,8 @@ int runGrid(const QStringList &args)
                 return usageError("the decimal separator must be exactly one character");
             setDecimalSeparator(sep.at(0));
         } else if (a.startsWith(QLatin1String("--"))) {
-            std::fprintf(stderr, "qalu-cli grid: unknown option '%s' (try 'qalu-cli grid --help')\n", qPrintable(a));
+            std::fprintf(
+                stderr, "qalu-cli grid: unknown option '%s' (try 'qalu-cli grid --help')\n", qPrintable(a));
             return 1;
         } else if (!path.isEmpty()) {
             return usageError("only one WORKBOOK may be given");
