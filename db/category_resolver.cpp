@@ -5,9 +5,12 @@
 
 namespace qalu::db {
 
-CategoryResolver::CategoryResolver(TQuery &QFindNewCat, TQuery &QGeneral4, TQuery &QInsertN,
-                                   TQuery &QGeneral6)
-    : m_findNewCat(QFindNewCat), m_general4(QGeneral4), m_insertN(QInsertN), m_general6(QGeneral6)
+CategoryResolver::CategoryResolver(
+    TQuery &QFindNewCat, TQuery &QGeneral4, TQuery &QInsertN, TQuery &QGeneral6)
+    : m_findNewCat(QFindNewCat)
+    , m_general4(QGeneral4)
+    , m_insertN(QInsertN)
+    , m_general6(QGeneral6)
 {
 }
 
@@ -33,8 +36,7 @@ QString CategoryResolver::FindOrAddCategory(const QString &name)
     const qint32 categoryNumber = NextCategoryNumber();
 
     m_insertN.clearText();
-    m_insertN.setText(
-        QStringLiteral("insert into Category00(CName,Cnum,nNum,Notes)values(:a0,:a1,:a2,:a3)"));
+    m_insertN.setText(QStringLiteral("insert into Category00(CName,Cnum,nNum,Notes)values(:a0,:a1,:a2,:a3)"));
     m_insertN.setString(0, categoryName);
     m_insertN.setInteger(1, categoryNumber);
     m_insertN.setInteger(2, categoryNumber);

@@ -13,8 +13,8 @@ namespace {
 constexpr int rowCap = 1500;
 constexpr qint32 matNumBase = 222000;
 
-const QString updateStatement = QStringLiteral(
-    "update mat00 set salp= :a0,price1= :a1,salp2= :a2,price2= :a3  where guid= :a4");
+const QString updateStatement
+    = QStringLiteral("update mat00 set salp= :a0,price1= :a1,salp2= :a2,price2= :a3  where guid= :a4");
 const QString insertColumns = QStringLiteral(
     "insert into mat00(MatNum,MatName,MatNameEng,MatNamecop,Price1,salp,price2,salp2,Fact2,price3,"
     "salp3,Fact3,CatGuid,unit1,unit2,unit3,MatN,FocN,ShapN,contn,dateupN,ShapPharmN)");
@@ -38,7 +38,9 @@ QString updateMessage(UpdateOutcome outcome)
 }
 
 UpdateRun::UpdateRun(TStringGrid &grid, TQuery &qgeneral, Steps steps)
-    : m_grid(grid), m_qgeneral(qgeneral), m_steps(std::move(steps))
+    : m_grid(grid)
+    , m_qgeneral(qgeneral)
+    , m_steps(std::move(steps))
 {
 }
 
@@ -96,8 +98,7 @@ UpdateOutcome UpdateRun::run()
             for (int position = 6; position <= 11; ++position)
                 m_qgeneral.setByte(position, 0);
             // Resolution runs on other query objects, so what is bound here so far stays.
-            m_qgeneral.setString(12,
-                                 trimRule(m_steps.FindOrAddCategory(trimRule(m_grid.cellText(7, r)))));
+            m_qgeneral.setString(12, trimRule(m_steps.FindOrAddCategory(trimRule(m_grid.cellText(7, r)))));
             m_qgeneral.setString(13, QStringLiteral("وحدة1"));
             m_qgeneral.setString(14, QStringLiteral("وحدة2"));
             m_qgeneral.setString(15, QStringLiteral("وحدة3"));

@@ -70,26 +70,26 @@ Split runProgram(const QString &database, const QString &workbook)
     QElapsedTimer total;
     QElapsedTimer step;
     db::UpdateRun run(StringGrid1, qgeneral,
-                      {[&] {
-                           total.start();
-                           ClearGrid(StringGrid1);
-                       },
-                       [&] {
-                           LoadWorkbookToGrid(StringGrid1, workbook);
-                           s.readMs = total.nsecsElapsed() / 1e6;
-                       },
-                       [&](const QString &name) {
-                           step.start();
-                           QString guid = resolver.FindOrAddCategory(name);
-                           s.resolutionMs += step.nsecsElapsed() / 1e6;
-                           ++s.resolutions;
-                           return guid;
-                       }});
+        { [&] {
+             total.start();
+             ClearGrid(StringGrid1);
+         },
+            [&] {
+                LoadWorkbookToGrid(StringGrid1, workbook);
+                s.readMs = total.nsecsElapsed() / 1e6;
+            },
+            [&](const QString &name) {
+                step.start();
+                QString guid = resolver.FindOrAddCategory(name);
+                s.resolutionMs += step.nsecsElapsed() / 1e6;
+                ++s.resolutions;
+                return guid;
+            } });
     const db::UpdateOutcome outcome = run.run();
     s.walkMs = total.nsecsElapsed() / 1e6 - s.readMs;
     if (outcome != db::UpdateOutcome::Completed) {
         std::fprintf(stderr, "bench_run_split: the run ended with: %s\n",
-                     db::updateMessage(outcome).toUtf8().constData());
+            db::updateMessage(outcome).toUtf8().constData());
         std::exit(1);
     }
     return s;
@@ -140,12 +140,12 @@ int main(int argc, char *argv[])
     }
     // The parts are shown for the repetition whose whole run is the median one, so they add up.
     std::sort(runs.begin(), runs.end(),
-              [](const Split &a, const Split &b) { return a.readMs + a.walkMs < b.readMs + b.walkMs; });
+        [](const Split &a, const Split &b) { return a.readMs + a.walkMs < b.readMs + b.walkMs; });
     const Split &m = runs[runs.size() / 2];
     const double r = m.readMs, c = m.resolutionMs, w = m.walkMs, q = w - c, f = median(floor);
     const double all = r + w;
-    std::printf("in-memory database, %ld statements (%d insert rows resolved), median of %d runs\n",
-                count, m.resolutions, repetitions);
+    std::printf("in-memory database, %ld statements (%d insert rows resolved), median of %d runs\n", count,
+        m.resolutions, repetitions);
     std::printf("%-36s %10s %8s\n", "part of the run", "ms", "share");
     std::printf("%-36s %10.2f %7.1f%%\n", "workbook read (ClearGrid + Load)", r, 100 * r / all);
     std::printf("%-36s %10.2f %7.1f%%\n", "statements on qgeneral", q, 100 * q / all);
@@ -153,6 +153,6 @@ int main(int argc, char *argv[])
     std::printf("%-36s %10.2f\n", "whole run", all);
     std::printf("%-36s %10.2f\n", "floor: same statements via sqlite3", f);
     std::printf("walk / floor %.2fx, whole run / floor %.2fx; per statement: run %.1f us, floor %.1f us\n",
-                w / f, all / f, 1000 * w / count, 1000 * f / count);
+        w / f, all / f, 1000 * w / count, 1000 * f / count);
     return 0;
 }

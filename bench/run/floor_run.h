@@ -33,10 +33,22 @@ struct Value
     std::string s;
 };
 
-inline Value dbl(double d) { return {Value::Double, d, 0, {}}; }
-inline Value integer(long i) { return {Value::Int, 0, i, {}}; }
-inline Value text(std::string s) { return {Value::Text, 0, 0, std::move(s)}; }
-inline Value price(const std::string &cell) { return cell.empty() ? integer(0) : dbl(std::strtod(cell.c_str(), nullptr)); }
+inline Value dbl(double d)
+{
+    return { Value::Double, d, 0, {} };
+}
+inline Value integer(long i)
+{
+    return { Value::Int, 0, i, {} };
+}
+inline Value text(std::string s)
+{
+    return { Value::Text, 0, 0, std::move(s) };
+}
+inline Value price(const std::string &cell)
+{
+    return cell.empty() ? integer(0) : dbl(std::strtod(cell.c_str(), nullptr));
+}
 
 // Runs one statement; returns the first column of the first row as text (empty without a row)
 // and the row count.
@@ -74,17 +86,17 @@ inline std::string run(const std::string &sql, const std::vector<Value> &values,
 inline std::string findOrAddCategory(const std::string &name)
 {
     int found = 0;
-    std::string guid = run("select guid from Category00 where CName= ?\r\n", {text(name)}, &found);
+    std::string guid = run("select guid from Category00 where CName= ?\r\n", { text(name) }, &found);
     if (found > 0)
         return guid;
     const long number = std::atol(run("select ifnull(max(nnum),0) from Category00\r\n", {}).c_str()) + 1;
     run("insert into Category00(CName,Cnum,nNum,Notes)values(?,?,?,?)\r\n",
-        {text(name), integer(number), integer(number), text("")});
+        { text(name), integer(number), integer(number), text("") });
     const long tree = std::atol(run("select max(nnum)+1 from Category00 \r\n", {}).c_str());
     const std::string root = run("select guid from Category00 where nnum=1\r\n", {});
-    guid = run("select guid,cname from Category00 where nnum= ?\r\n", {integer(number)});
+    guid = run("select guid,cname from Category00 where nnum= ?\r\n", { integer(number) });
     run("insert into TreeView(id,ParentId,num,parentGuid,CatGuidGuid,levl,TypeNode)values(?,?,?,?,?,?,?)\r\n",
-        {integer(1), integer(0), integer(tree), text(root), text(guid), integer(1), integer(0)});
+        { integer(1), integer(0), integer(tree), text(root), text(guid), integer(1), integer(0) });
     return guid;
 }
 
@@ -122,13 +134,13 @@ inline long applyGrid(sqlite3 *connection, const Grid &grid)
         const auto &c = grid[r];
         if (!c[0].empty()) {
             run("update mat00 set salp= ?,price1= ?,salp2= ?,price2= ?  where guid= ?\r\n",
-                {price(c[1]), price(c[2]), price(c[3]), price(c[4]), text(c[0])});
+                { price(c[1]), price(c[2]), price(c[3]), price(c[4]), text(c[0]) });
             continue;
         }
-        std::vector<Value> v{integer(long(r) + 222000), text(c[5]), text(c[5]), text(c[8]), price(c[2]),
-                             price(c[1]), integer(0), integer(0), integer(0), integer(0), integer(0), integer(0)};
+        std::vector<Value> v { integer(long(r) + 222000), text(c[5]), text(c[5]), text(c[8]), price(c[2]),
+            price(c[1]), integer(0), integer(0), integer(0), integer(0), integer(0), integer(0) };
         v.push_back(text(findOrAddCategory(c[7])));
-        for (const char *t : {"وحدة1", "وحدة2", "وحدة3", "", ""})
+        for (const char *t : { "وحدة1", "وحدة2", "وحدة3", "", "" })
             v.push_back(text(t));
         v.push_back(text(c[10]));
         v.push_back(text(""));

@@ -39,8 +39,7 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::newRow("exact") << QStringLiteral("مسكنات");
-        QTest::newRow("blanks and control characters around")
-            << QStringLiteral(" \t\r\nمسكنات \x01\n");
+        QTest::newRow("blanks and control characters around") << QStringLiteral(" \t\r\nمسكنات \x01\n");
     }
     void existingCategoryIsFoundByTrimmedName()
     {
@@ -53,8 +52,7 @@ private slots:
 
         QCOMPARE(f.resolver.FindOrAddCategory(name), painkillersGuid);
 
-        QCOMPARE(f.QFindNewCat.text(),
-                 QStringLiteral("select guid from Category00 where CName= :a0\r\n"));
+        QCOMPARE(f.QFindNewCat.text(), QStringLiteral("select guid from Category00 where CName= :a0\r\n"));
         QCOMPARE(f.QFindNewCat.parameters().size(), 1);
         QCOMPARE(f.QFindNewCat.parameters().at(0).value.toString(), QStringLiteral("مسكنات"));
         QVERIFY(f.QGeneral4.lines().isEmpty());
@@ -77,8 +75,8 @@ private slots:
 
         const QString guid = f.resolver.FindOrAddCategory(QStringLiteral("  أدوية البرد\t"));
 
-        const auto cat = f.rows(QStringLiteral(
-            "select guid, Cnum, nNum, Notes from Category00 where CName = 'أدوية البرد'"));
+        const auto cat = f.rows(
+            QStringLiteral("select guid, Cnum, nNum, Notes from Category00 where CName = 'أدوية البرد'"));
         QCOMPARE(cat.size(), 1);
         QCOMPARE(normalGuid(guid), normalGuid(cat[0][0].toString()));
         QCOMPARE(guid, guid.trimmed());
@@ -101,10 +99,10 @@ private slots:
         // QInsertN, the tree node last on QGeneral6; qgeneral is never touched.
         QCOMPARE(f.QGeneral4.text(), QStringLiteral("select isnull(max(nnum),0) from Category00\r\n"));
         QCOMPARE(f.QInsertN.commandText(),
-                 QStringLiteral("insert into Category00(CName,Cnum,nNum,Notes)values(?,?,?,?)\r\n"));
+            QStringLiteral("insert into Category00(CName,Cnum,nNum,Notes)values(?,?,?,?)\r\n"));
         QCOMPARE(f.QGeneral6.commandText(),
-                 QStringLiteral("insert into TreeView(id,ParentId,num,parentGuid,CatGuidGuid,levl,"
-                                "TypeNode)values(?,?,?,?,?,?,?)\r\n"));
+            QStringLiteral("insert into TreeView(id,ParentId,num,parentGuid,CatGuidGuid,levl,"
+                           "TypeNode)values(?,?,?,?,?,?,?)\r\n"));
         QCOMPARE(f.QGeneral6.parameters().size(), 7);
         QVERIFY(f.qgeneral.lines().isEmpty());
     }
@@ -119,11 +117,11 @@ private slots:
         testdb::SqliteTrace trace(f.ADOConnection1.database());
         f.resolver.FindOrAddCategory(QStringLiteral("مسكنات"));
         const QString lookup = QStringLiteral("select guid from Category00 where CName= ?\r\n");
-        QCOMPARE(trace.statements, QStringList{lookup});
+        QCOMPARE(trace.statements, QStringList { lookup });
 
         trace.statements.clear();
         f.resolver.FindOrAddCategory(QStringLiteral("Inhalers"));
-        const QStringList expected{
+        const QStringList expected {
             lookup,
             QStringLiteral("select ifnull(max(nnum),0) from Category00\r\n"),
             QStringLiteral("insert into Category00(CName,Cnum,nNum,Notes)values(?,?,?,?)\r\n"),
@@ -169,7 +167,8 @@ private slots:
 
         const QString guid = f.resolver.FindOrAddCategory(QStringLiteral("Orphans"));
 
-        const auto node = f.rows(QStringLiteral("select parentGuid, CatGuidGuid, num from TreeView where num = 8"));
+        const auto node
+            = f.rows(QStringLiteral("select parentGuid, CatGuidGuid, num from TreeView where num = 8"));
         QCOMPARE(node.size(), 1);
         QVERIFY(!node[0][0].isNull());
         QCOMPARE(node[0][0].toString(), QStringLiteral(""));
@@ -200,7 +199,8 @@ private slots:
         QCOMPARE(b, a);
         QCOMPARE(f.count(QStringLiteral("Category00")), categories);
         QCOMPARE(f.count(QStringLiteral("TreeView")), nodes);
-        QCOMPARE(f.count(QStringLiteral("Category00"), QStringLiteral("CName = '%1'").arg(trimRule(first))), 1);
+        QCOMPARE(
+            f.count(QStringLiteral("Category00"), QStringLiteral("CName = '%1'").arg(trimRule(first))), 1);
     }
 
     // A failing statement is not caught here. A failure after the category insert leaves the
@@ -214,14 +214,16 @@ private slots:
             return;
         f.exec(QStringLiteral("drop table TreeView"));
         if (f.isPostgres())
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("treeview.*does not exist")));
+            QTest::ignoreMessage(
+                QtWarningMsg, QRegularExpression(QStringLiteral("treeview.*does not exist")));
 
         QVERIFY_THROWS_EXCEPTION(Failure, f.resolver.FindOrAddCategory(QStringLiteral("Syrups")));
 
         QCOMPARE(f.count(QStringLiteral("Category00"), QStringLiteral("CName = 'Syrups'")), 1);
         const QString guid = f.resolver.FindOrAddCategory(QStringLiteral("Syrups"));
         QCOMPARE(normalGuid(guid),
-                 normalGuid(f.scalar(QStringLiteral("select guid from Category00 where CName = 'Syrups'")).toString()));
+            normalGuid(
+                f.scalar(QStringLiteral("select guid from Category00 where CName = 'Syrups'")).toString()));
     }
 
     void lookupFailurePassesToCaller()

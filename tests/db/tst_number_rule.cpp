@@ -39,16 +39,16 @@ private slots:
         QTest::newRow("price with cents") << QStringLiteral("1234.56") << dot << 1234.56;
         QTest::newRow("many digits") << QStringLiteral("123456789012345678901234567890") << dot
                                      << 123456789012345678901234567890.0;
-        QTest::newRow("many fraction digits") << QStringLiteral("3.14159265358979323846264338327950288")
-                                              << dot << 3.14159265358979323846;
+        QTest::newRow("many fraction digits")
+            << QStringLiteral("3.14159265358979323846264338327950288") << dot << 3.14159265358979323846;
         QTest::newRow("largest double") << QStringLiteral("1.7976931348623157e308") << dot << DBL_MAX;
         QTest::newRow("just above largest rounds down")
             << QStringLiteral("1.7976931348623158e308") << dot << DBL_MAX;
-        QTest::newRow("fraction digits scale a large exponent") << QStringLiteral("0.001e311") << dot
-                                                                << 1e308;
+        QTest::newRow("fraction digits scale a large exponent")
+            << QStringLiteral("0.001e311") << dot << 1e308;
         QTest::newRow("underflow reads as zero") << QStringLiteral("1e-400") << dot << 0.0;
-        QTest::newRow("smallest subnormal") << QStringLiteral("4.9406564584124654e-324") << dot
-                                            << 4.9406564584124654e-324;
+        QTest::newRow("smallest subnormal")
+            << QStringLiteral("4.9406564584124654e-324") << dot << 4.9406564584124654e-324;
         QTest::newRow("exponent of 499 on a tiny mantissa")
             << (QStringLiteral("0.") + QString(198, u'0') + QStringLiteral("1e499")) << dot << 1e300;
         QTest::newRow("comma: decimal") << QStringLiteral("12,5") << comma << 12.5;

@@ -52,12 +52,12 @@ class PharmacyFixture
 
 public:
     PharmacyFixture()
-        : qgeneral(ADOConnection1, QStringLiteral("qgeneral"), 50),
-          QGeneral6(ADOConnection1, QStringLiteral("QGeneral6")),
-          QInsertN(ADOConnection1, QStringLiteral("QInsertN")),
-          QFindNewCat(ADOConnection1, QStringLiteral("QFindNewCat")),
-          QGeneral4(ADOConnection1, QStringLiteral("QGeneral4")),
-          resolver(QFindNewCat, QGeneral4, QInsertN, QGeneral6)
+        : qgeneral(ADOConnection1, QStringLiteral("qgeneral"), 50)
+        , QGeneral6(ADOConnection1, QStringLiteral("QGeneral6"))
+        , QInsertN(ADOConnection1, QStringLiteral("QInsertN"))
+        , QFindNewCat(ADOConnection1, QStringLiteral("QFindNewCat"))
+        , QGeneral4(ADOConnection1, QStringLiteral("QGeneral4"))
+        , resolver(QFindNewCat, QGeneral4, QInsertN, QGeneral6)
     {
     }
 
@@ -143,7 +143,7 @@ public:
     int count(const QString &table, const QString &where = QString()) const
     {
         return scalar(QStringLiteral("select count(*) from ") + table
-                      + (where.isEmpty() ? QString() : QStringLiteral(" where ") + where))
+            + (where.isEmpty() ? QString() : QStringLiteral(" where ") + where))
             .toInt();
     }
 

@@ -38,21 +38,20 @@ Result runCli(const QStringList &args)
     p.start(QStringLiteral(QALU_CLI_PATH), args);
     if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
         throw Failure(QStringLiteral("qalu-cli did not finish: ") + p.errorString());
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return { p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+        QString::fromUtf8(p.readAllStandardError()) };
 }
 
 QJsonArray headerRow()
 {
-    return QJsonArray{QStringLiteral("guid"), QStringLiteral("salp"), QStringLiteral("price1"),
-                      QStringLiteral("salp2"), QStringLiteral("price2"), QStringLiteral("name"),
-                      QStringLiteral("-"), QStringLiteral("category"), QStringLiteral("cop"),
-                      QStringLiteral("pharm"), QStringLiteral("form")};
+    return QJsonArray { QStringLiteral("guid"), QStringLiteral("salp"), QStringLiteral("price1"),
+        QStringLiteral("salp2"), QStringLiteral("price2"), QStringLiteral("name"), QStringLiteral("-"),
+        QStringLiteral("category"), QStringLiteral("cop"), QStringLiteral("pharm"), QStringLiteral("form") };
 }
 
 // Writes rows (header first) to dir/name.xlsx through the xlsxwriter script.
-QString writeWorkbook(const QTemporaryDir &dir, const QJsonArray &rows,
-                      const QString &name = QStringLiteral("prices"))
+QString writeWorkbook(
+    const QTemporaryDir &dir, const QJsonArray &rows, const QString &name = QStringLiteral("prices"))
 {
     const QString json = dir.filePath(name + QStringLiteral(".json"));
     const QString xlsx = dir.filePath(name + QStringLiteral(".xlsx"));
@@ -62,9 +61,10 @@ QString writeWorkbook(const QTemporaryDir &dir, const QJsonArray &rows,
     f.close();
     QProcess p;
     p.start(QStringLiteral(QALU_WORKBOOK_PYTHON),
-            {QStringLiteral(QALU_TEST_SUPPORT_DIR "/make_workbook.py"), xlsx, json});
+        { QStringLiteral(QALU_TEST_SUPPORT_DIR "/make_workbook.py"), xlsx, json });
     if (!p.waitForFinished(60000) || p.exitCode() != 0)
-        throw Failure(QStringLiteral("make_workbook.py failed: ") + QString::fromUtf8(p.readAllStandardError()));
+        throw Failure(
+            QStringLiteral("make_workbook.py failed: ") + QString::fromUtf8(p.readAllStandardError()));
     return xlsx;
 }
 
@@ -81,10 +81,10 @@ class TestCliApply : public QObject
 private slots:
     void help()
     {
-        const Result r = runCli({QStringLiteral("apply"), QStringLiteral("--help")});
+        const Result r = runCli({ QStringLiteral("apply"), QStringLiteral("--help") });
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.startsWith(QStringLiteral("Usage: qalu-cli apply --connection CONNECTION-STRING")));
-        for (const QString &message : {completed, readFailed, rowFailed, noDatabase})
+        for (const QString &message : { completed, readFailed, rowFailed, noDatabase })
             QVERIFY2(r.out.contains(message), qPrintable(message));
         QVERIFY(r.err.isEmpty());
     }
@@ -94,28 +94,25 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         const QString conn = QStringLiteral("Provider=SQLite;Data Source=/tmp/unused.db");
-        QTest::newRow("nothing") << QStringList{};
-        QTest::newRow("no connection") << QStringList{QStringLiteral("book.xlsx")};
-        QTest::newRow("connection without value") << QStringList{QStringLiteral("--connection")};
-        QTest::newRow("no workbook") << QStringList{QStringLiteral("--connection"), conn};
-        QTest::newRow("two workbooks")
-            << QStringList{QStringLiteral("--connection"), conn, QStringLiteral("a.xlsx"), QStringLiteral("b.xlsx")};
-        QTest::newRow("unknown option")
-            << QStringList{QStringLiteral("--connection"), conn, QStringLiteral("--dry-run"), QStringLiteral("a.xlsx")};
-        QTest::newRow("separator of two characters")
-            << QStringList{QStringLiteral("--connection"), conn, QStringLiteral("--decimal-separator"),
-                           QStringLiteral(".."), QStringLiteral("a.xlsx")};
-        QTest::newRow("empty separator")
-            << QStringList{QStringLiteral("--connection"), conn, QStringLiteral("--decimal-separator="),
-                           QStringLiteral("a.xlsx")};
-        QTest::newRow("connection given twice")
-            << QStringList{QStringLiteral("--connection"), conn, QStringLiteral("--connection"), conn,
-                           QStringLiteral("a.xlsx")};
+        QTest::newRow("nothing") << QStringList {};
+        QTest::newRow("no connection") << QStringList { QStringLiteral("book.xlsx") };
+        QTest::newRow("connection without value") << QStringList { QStringLiteral("--connection") };
+        QTest::newRow("no workbook") << QStringList { QStringLiteral("--connection"), conn };
+        QTest::newRow("two workbooks") << QStringList { QStringLiteral("--connection"), conn,
+            QStringLiteral("a.xlsx"), QStringLiteral("b.xlsx") };
+        QTest::newRow("unknown option") << QStringList { QStringLiteral("--connection"), conn,
+            QStringLiteral("--dry-run"), QStringLiteral("a.xlsx") };
+        QTest::newRow("separator of two characters") << QStringList { QStringLiteral("--connection"), conn,
+            QStringLiteral("--decimal-separator"), QStringLiteral(".."), QStringLiteral("a.xlsx") };
+        QTest::newRow("empty separator") << QStringList { QStringLiteral("--connection"), conn,
+            QStringLiteral("--decimal-separator="), QStringLiteral("a.xlsx") };
+        QTest::newRow("connection given twice") << QStringList { QStringLiteral("--connection"), conn,
+            QStringLiteral("--connection"), conn, QStringLiteral("a.xlsx") };
     }
     void usageErrors()
     {
         QFETCH(QStringList, args);
-        const Result r = runCli(QStringList{QStringLiteral("apply")} + args);
+        const Result r = runCli(QStringList { QStringLiteral("apply") } + args);
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.out, QString());
         QCOMPARE(r.err.count(u'\n'), 1);
@@ -127,9 +124,9 @@ private slots:
     void connectionFailure()
     {
         QTemporaryDir dir;
-        const Result r = runCli({QStringLiteral("apply"), QStringLiteral("--connection"),
-                                 QStringLiteral("Provider=SQLite;Data Source=") + dir.filePath(QStringLiteral("missing/dir/x.db")),
-                                 dir.filePath(QStringLiteral("none.xlsx"))});
+        const Result r = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"),
+            QStringLiteral("Provider=SQLite;Data Source=") + dir.filePath(QStringLiteral("missing/dir/x.db")),
+            dir.filePath(QStringLiteral("none.xlsx")) });
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.out, noDatabase + u'\n');
         QVERIFY(!r.err.trimmed().isEmpty());
@@ -150,29 +147,31 @@ private slots:
         if (!f.open(backend))
             return;
         QTemporaryDir dir;
-        const QJsonArray rows{
+        const QJsonArray rows {
             headerRow(),
-            QJsonArray{QStringLiteral("  ") + amoxicillin, 25.5, QStringLiteral("19"), QStringLiteral(""), 3},
-            QJsonArray{QJsonValue(), QStringLiteral("30"), 22.75, 1, 1, QStringLiteral("شراب كحة"),
-                       QStringLiteral("x"), QStringLiteral("أدوية البرد"), QStringLiteral("Tussin"),
-                       QStringLiteral("syrup"), QStringLiteral("شراب")},
-            QJsonArray{paracetamol, QStringLiteral(" 13.25 "), QStringLiteral("10")},
-            QJsonArray{QJsonValue(), 4, 3, QJsonValue(), QJsonValue(), QStringLiteral("Lozenges"),
-                       QJsonValue(), QStringLiteral("أدوية البرد")},
+            QJsonArray {
+                QStringLiteral("  ") + amoxicillin, 25.5, QStringLiteral("19"), QStringLiteral(""), 3 },
+            QJsonArray { QJsonValue(), QStringLiteral("30"), 22.75, 1, 1, QStringLiteral("شراب كحة"),
+                QStringLiteral("x"), QStringLiteral("أدوية البرد"), QStringLiteral("Tussin"),
+                QStringLiteral("syrup"), QStringLiteral("شراب") },
+            QJsonArray { paracetamol, QStringLiteral(" 13.25 "), QStringLiteral("10") },
+            QJsonArray { QJsonValue(), 4, 3, QJsonValue(), QJsonValue(), QStringLiteral("Lozenges"),
+                QJsonValue(), QStringLiteral("أدوية البرد") },
         };
-        const Result r = runCli({QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
-                                 QStringLiteral("--decimal-separator"), QStringLiteral("."),
-                                 writeWorkbook(dir, rows)});
+        const Result r = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
+            QStringLiteral("--decimal-separator"), QStringLiteral("."), writeWorkbook(dir, rows) });
         QCOMPARE(r.out, completed + u'\n');
         QCOMPARE(r.exitCode, 0);
 
-        const auto amox = f.rows(QStringLiteral("select salp, price1, salp2, price2 from mat00 where ") + where(amoxicillin));
+        const auto amox = f.rows(
+            QStringLiteral("select salp, price1, salp2, price2 from mat00 where ") + where(amoxicillin));
         QCOMPARE(amox.size(), 1);
         QCOMPARE(amox[0][0].toDouble(), 25.5);
         QCOMPARE(amox[0][1].toDouble(), 19.0);
         QCOMPARE(amox[0][2].toDouble(), 0.0);
         QCOMPARE(amox[0][3].toDouble(), 3.0);
-        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(paracetamol)).toDouble(), 13.25);
+        QCOMPARE(
+            f.scalar(QStringLiteral("select salp from mat00 where ") + where(paracetamol)).toDouble(), 13.25);
         const auto added = f.rows(QStringLiteral("select MatNum, MatName, Price1, salp, unit1 from mat00"
                                                  " where MatNum > 222000 order by MatNum"));
         QCOMPARE(added.size(), 2);
@@ -200,19 +199,22 @@ private slots:
         if (!f.open(backend))
             return;
         QTemporaryDir dir;
-        const QJsonArray rows{
+        const QJsonArray rows {
             headerRow(),
-            QJsonArray{amoxicillin, QStringLiteral("50"), QStringLiteral("40")},
-            QJsonArray{paracetamol, QStringLiteral("12,5"), QStringLiteral("40")},
-            QJsonArray{ibuprofen, QStringLiteral("77"), QStringLiteral("66")},
+            QJsonArray { amoxicillin, QStringLiteral("50"), QStringLiteral("40") },
+            QJsonArray { paracetamol, QStringLiteral("12,5"), QStringLiteral("40") },
+            QJsonArray { ibuprofen, QStringLiteral("77"), QStringLiteral("66") },
         };
-        const Result r = runCli({QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
-                                 QStringLiteral("--decimal-separator=."), writeWorkbook(dir, rows)});
+        const Result r = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
+            QStringLiteral("--decimal-separator=."), writeWorkbook(dir, rows) });
         QCOMPARE(r.out, rowFailed + u'\n');
         QCOMPARE(r.exitCode, 3);
-        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 50.0);
-        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(paracetamol)).toDouble(), 12.0);
-        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(ibuprofen)).toDouble(), 17.5);
+        QCOMPARE(
+            f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 50.0);
+        QCOMPARE(
+            f.scalar(QStringLiteral("select salp from mat00 where ") + where(paracetamol)).toDouble(), 12.0);
+        QCOMPARE(
+            f.scalar(QStringLiteral("select salp from mat00 where ") + where(ibuprofen)).toDouble(), 17.5);
     }
 
     // The separator given on the command line is the one prices are read with.
@@ -222,13 +224,16 @@ private slots:
         if (!f.open(Backend::Sqlite))
             return;
         QTemporaryDir dir;
-        const QJsonArray rows{headerRow(), QJsonArray{amoxicillin, QStringLiteral("12,5"), 7.25}};
-        const Result r = runCli({QStringLiteral("apply"), QStringLiteral("--decimal-separator"), QStringLiteral(","),
-                                 QStringLiteral("--connection"), f.connectionString, writeWorkbook(dir, rows)});
+        const QJsonArray rows { headerRow(), QJsonArray { amoxicillin, QStringLiteral("12,5"), 7.25 } };
+        const Result r
+            = runCli({ QStringLiteral("apply"), QStringLiteral("--decimal-separator"), QStringLiteral(","),
+                QStringLiteral("--connection"), f.connectionString, writeWorkbook(dir, rows) });
         QCOMPARE(r.out, completed + u'\n');
         QCOMPARE(r.exitCode, 0);
-        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 12.5);
-        QCOMPARE(f.scalar(QStringLiteral("select price1 from mat00 where ") + where(amoxicillin)).toDouble(), 7.25);
+        QCOMPARE(
+            f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 12.5);
+        QCOMPARE(f.scalar(QStringLiteral("select price1 from mat00 where ") + where(amoxicillin)).toDouble(),
+            7.25);
     }
 
     // A workbook that cannot be read: status 2, the database untouched.
@@ -252,11 +257,13 @@ private slots:
             file.write(content);
         }
         const int medicines = f.count(QStringLiteral("mat00"));
-        const Result r = runCli({QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString, path});
+        const Result r
+            = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString, path });
         QCOMPARE(r.out, readFailed + u'\n');
         QCOMPARE(r.exitCode, 2);
         QCOMPARE(f.count(QStringLiteral("mat00")), medicines);
-        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 24.0);
+        QCOMPARE(
+            f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 24.0);
     }
 
     // Sheet rows after 1500 are not read: a bad price in sheet row 1501 does not fail the run.
@@ -266,16 +273,17 @@ private slots:
         if (!f.open(Backend::Sqlite, true, true))
             return;
         QTemporaryDir dir;
-        QJsonArray rows{headerRow()};
+        QJsonArray rows { headerRow() };
         for (int r = 1; r <= 1499; ++r)
-            rows.append(QJsonArray{amoxicillin, r, 1});
-        rows.append(QJsonArray{amoxicillin, QStringLiteral("not a price"), 1});
-        rows.append(QJsonArray{amoxicillin, QStringLiteral("also not"), 1});
-        const Result r = runCli({QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
-                                 QStringLiteral("--decimal-separator"), QStringLiteral("."), writeWorkbook(dir, rows)});
+            rows.append(QJsonArray { amoxicillin, r, 1 });
+        rows.append(QJsonArray { amoxicillin, QStringLiteral("not a price"), 1 });
+        rows.append(QJsonArray { amoxicillin, QStringLiteral("also not"), 1 });
+        const Result r = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
+            QStringLiteral("--decimal-separator"), QStringLiteral("."), writeWorkbook(dir, rows) });
         QCOMPARE(r.out, completed + u'\n');
         QCOMPARE(r.exitCode, 0);
-        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toInt(), 1499);
+        QCOMPARE(
+            f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toInt(), 1499);
     }
 };
 

@@ -15,31 +15,31 @@ namespace qalu::cli {
 
 namespace {
 
-const char applyHelp[] =
-    "Usage: qalu-cli apply --connection CONNECTION-STRING [--decimal-separator C] WORKBOOK\n"
-    "\n"
-    "Applies the price list WORKBOOK (.xlsx) to the pharmacy database exactly as the window's\n"
-    "update button does: every row below the header updates a medicine's prices by its guid or\n"
-    "inserts a new medicine (creating its category when needed); rows after sheet row 1500 are\n"
-    "not read. Each statement commits by itself, so a failing row leaves the rows before it\n"
-    "applied.\n"
-    "\n"
-    "Options:\n"
-    "  --connection CONNECTION-STRING  the ADO-style connection string, e.g.\n"
-    "                                  \"Provider=SQLite;Data Source=/path/pharmacy.db\"\n"
-    "  --decimal-separator C           the one-character decimal separator of the price texts\n"
-    "                                  (default: the locale's, '.' when it is not one character)\n"
-    "  --help                          show this text\n"
-    "\n"
-    "Output: one line on standard output (UTF-8), the message the window would show.\n"
-    "Exit status:\n"
-    "  0  \"تمت عملية التحديث بنجاح\" (every row applied)\n"
-    "  1  usage error: nothing on standard output, one line on standard error; or\n"
-    "     connection failure: \"هناك مشكلة بالارتباط بقاعدة البيانات\" on standard output and the\n"
-    "     database's error text on standard error\n"
-    "  2  \"حدث خطأ بتحميل الاسعار من الموقع\" (the workbook could not be read; database untouched)\n"
-    "  3  \"لم يتم تحديث جميع الاسعار بطريقة صحيحة ..يرجى اعادة التحديث\" (a row failed; the rows\n"
-    "     before it stay applied)\n";
+const char applyHelp[]
+    = "Usage: qalu-cli apply --connection CONNECTION-STRING [--decimal-separator C] WORKBOOK\n"
+      "\n"
+      "Applies the price list WORKBOOK (.xlsx) to the pharmacy database exactly as the window's\n"
+      "update button does: every row below the header updates a medicine's prices by its guid or\n"
+      "inserts a new medicine (creating its category when needed); rows after sheet row 1500 are\n"
+      "not read. Each statement commits by itself, so a failing row leaves the rows before it\n"
+      "applied.\n"
+      "\n"
+      "Options:\n"
+      "  --connection CONNECTION-STRING  the ADO-style connection string, e.g.\n"
+      "                                  \"Provider=SQLite;Data Source=/path/pharmacy.db\"\n"
+      "  --decimal-separator C           the one-character decimal separator of the price texts\n"
+      "                                  (default: the locale's, '.' when it is not one character)\n"
+      "  --help                          show this text\n"
+      "\n"
+      "Output: one line on standard output (UTF-8), the message the window would show.\n"
+      "Exit status:\n"
+      "  0  \"تمت عملية التحديث بنجاح\" (every row applied)\n"
+      "  1  usage error: nothing on standard output, one line on standard error; or\n"
+      "     connection failure: \"هناك مشكلة بالارتباط بقاعدة البيانات\" on standard output and the\n"
+      "     database's error text on standard error\n"
+      "  2  \"حدث خطأ بتحميل الاسعار من الموقع\" (the workbook could not be read; database untouched)\n"
+      "  3  \"لم يتم تحديث جميع الاسعار بطريقة صحيحة ..يرجى اعادة التحديث\" (a row failed; the rows\n"
+      "     before it stay applied)\n";
 
 int usageError(const QString &text)
 {
@@ -151,9 +151,8 @@ int runApply(const QStringList &args)
 
     const QString path = options.workbook;
     db::UpdateRun run(StringGrid1, qgeneral,
-                      {[&] { ClearGrid(StringGrid1); },
-                       [&] { LoadWorkbookToGrid(StringGrid1, path); },
-                       [&](const QString &name) { return resolver.FindOrAddCategory(name); }});
+        { [&] { ClearGrid(StringGrid1); }, [&] { LoadWorkbookToGrid(StringGrid1, path); },
+            [&](const QString &name) { return resolver.FindOrAddCategory(name); } });
     const db::UpdateOutcome outcome = run.run();
     printLine(stdout, db::updateMessage(outcome));
     switch (outcome) {
