@@ -120,15 +120,6 @@ class TestUpdateRun : public QObject
 private slots:
     void init() { setDecimalSeparator(QChar(u'.')); }
 
-    void messagesAreFixed()
-    {
-        QCOMPARE(db::updateMessage(UpdateOutcome::Completed), QStringLiteral("تمت عملية التحديث بنجاح"));
-        QCOMPARE(
-            db::updateMessage(UpdateOutcome::ReadFailed), QStringLiteral("حدث خطأ بتحميل الاسعار من الموقع"));
-        QCOMPARE(db::updateMessage(UpdateOutcome::RowFailed),
-            QStringLiteral("لم يتم تحديث جميع الاسعار بطريقة صحيحة ..يرجى اعادة التحديث"));
-    }
-
     // Update rows and insert rows mixed; a new category shared by two rows is created once.
     void appliesUpdateAndInsertRows_data() { addBackendRows(); }
     void appliesUpdateAndInsertRows()
