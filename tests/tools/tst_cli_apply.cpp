@@ -121,12 +121,23 @@ private slots:
 
     // The database cannot be reached: the window's message on standard output, the database's
     // own text on standard error, status 1, no workbook read.
+    void connectionFailure_data()
+    {
+        QTest::addColumn<QString>("connection");
+        QTest::newRow("missing database file")
+            << QStringLiteral("Provider=SQLite;Data Source=%1/missing/x.db");
+        QTest::newRow("unknown provider") << QStringLiteral("Provider=Nonsense.1;Data Source=%1");
+        QTest::newRow("no provider") << QStringLiteral("Data Source=%1");
+        QTest::newRow("server not listening")
+            << QStringLiteral("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=1;Database=x;Uid=x;Pwd=;");
+    }
     void connectionFailure()
     {
+        QFETCH(QString, connection);
         QTemporaryDir dir;
+        const QString workbook = writeWorkbook(dir, QJsonArray { headerRow() });
         const Result r = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"),
-            QStringLiteral("Provider=SQLite;Data Source=") + dir.filePath(QStringLiteral("missing/dir/x.db")),
-            dir.filePath(QStringLiteral("none.xlsx")) });
+            connection.contains(QStringLiteral("%1")) ? connection.arg(dir.path()) : connection, workbook });
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.out, noDatabase + u'\n');
         QVERIFY(!r.err.trimmed().isEmpty());
