@@ -23,18 +23,116 @@ QByteArray TStringGrid::Cells(int col, int row) const
 {
     if (col < 0 || row < 0)
         return QByteArray();
-    return m_cells.value(key(col, row));
+    const auto it = m_rows.find(row);
+    if (it == m_rows.end())
+        return QByteArray();
+    const Row &r = it->second;
+    const auto e = std::lower_bound(r.entries.begin(), r.entries.end(), col,
+                                    [](const Entry &a, int c) { return a.col < c; });
+    if (e == r.entries.end() || e->col != col)
+        return QByteArray();
+    return QByteArray(r.text.data() + e->offset, qsizetype(e->length));
 }
 
 void TStringGrid::setCells(int col, int row, const QByteArray &text)
 {
+    setCells(col, row, QByteArrayView(text));
+}
+
+void TStringGrid::setCells(int col, int row, QByteArrayView text)
+{
     if (col < 0 || row < 0)
         return;
-    // An empty text is stored as no entry at all: it reads the same and costs nothing.
-    if (text.isEmpty())
-        m_cells.remove(key(col, row));
-    else
-        m_cells.insert(key(col, row), text);
+    auto it = m_rows.find(row);
+    if (it == m_rows.end()) {
+        // An empty text is stored as no entry at all: it reads the same and costs nothing.
+        if (text.isEmpty())
+            return;
+        it = m_rows.emplace(row, Row()).first;
+    }
+    Row &r = it->second;
+    auto e = r.entries.end();
+    // Rows are mostly written left to right: appending needs no search.
+    if (!r.entries.empty() && r.entries.back().col >= col)
+        e = std::lower_bound(r.entries.begin(), r.entries.end(), col,
+                             [](const Entry &a, int c) { return a.col < c; });
+    const bool found = e != r.entries.end() && e->col == col;
+
+    if (text.isEmpty()) {
+        if (!found)
+            return;
+        r.garbage += e->length;
+        r.entries.erase(e);
+        --m_stored;
+        if (r.entries.empty())
+            m_rows.erase(it);
+        else if (r.garbage > 4096 && r.garbage > r.text.size() / 2)
+            compact(r);
+        return;
+    }
+
+    if (found && size_t(text.size()) <= e->length) {
+        std::copy(text.begin(), text.end(), r.text.begin() + e->offset);
+        r.garbage += e->length - size_t(text.size());
+        e->length = quint32(text.size());
+        return;
+    }
+    const auto offset = quint32(r.text.size());
+    r.text.append(text.data(), size_t(text.size()));
+    if (found) {
+        r.garbage += e->length;
+        e->offset = offset;
+        e->length = quint32(text.size());
+        if (r.garbage > 4096 && r.garbage > r.text.size() / 2)
+            compact(r);
+    } else {
+        r.entries.insert(e, Entry{col, offset, quint32(text.size())});
+        ++m_stored;
+    }
+}
+
+void TStringGrid::compact(Row &row)
+{
+    std::string text;
+    text.reserve(row.text.size() - row.garbage);
+    for (Entry &e : row.entries) {
+        const auto offset = quint32(text.size());
+        text.append(row.text, e.offset, e.length);
+        e.offset = offset;
+    }
+    row.text.swap(text);
+    row.garbage = 0;
+}
+
+void TStringGrid::clearBlock(int cols, int rowBegin, int rowEnd)
+{
+    if (cols <= 0 || rowBegin >= rowEnd)
+        return;
+    for (auto it = m_rows.begin(); it != m_rows.end();) {
+        if (it->first < rowBegin || it->first >= rowEnd) {
+            ++it;
+            continue;
+        }
+        Row &r = it->second;
+        const auto end = std::lower_bound(r.entries.begin(), r.entries.end(), cols,
+                                          [](const Entry &a, int c) { return a.col < c; });
+        const auto removed = end - r.entries.begin();
+        if (removed == 0) {
+            ++it;
+            continue;
+        }
+        m_stored -= removed;
+        if (end == r.entries.end()) {
+            it = m_rows.erase(it);
+            continue;
+        }
+        for (auto e = r.entries.begin(); e != end; ++e)
+            r.garbage += e->length;
+        r.entries.erase(r.entries.begin(), end);
+        if (r.garbage > 4096 && r.garbage > r.text.size() / 2)
+            compact(r);
+        ++it;
+    }
 }
 
 QString TStringGrid::cellText(int col, int row) const
@@ -55,6 +153,15 @@ QString fromGridText(const QByteArray &text)
 QByteArray toGridText(const QString &text)
 {
     return text.toLocal8Bit();
+}
+
+bool gridTextIsUtf8()
+{
+    static const bool utf8 = [] {
+        const QString probe = QStringLiteral(u"\u00e9\u0645\u20ac");
+        return probe.toLocal8Bit() == probe.toUtf8();
+    }();
+    return utf8;
 }
 
 } // namespace qalu

@@ -1,0 +1,447 @@
+// The price update run on real databases, with the grid filled by the test instead of a workbook
+// (the workbook path end to end is exercised through qalu-cli in tests/tools): which rows are
+// applied, with which values, what a failing row leaves behind, and the one outcome of a run.
+
+#include "db/update_run.h"
+
+#include "db/trim.h"
+#include "intake/decimal_separator.h"
+#include "support/pharmacy_fixture.h"
+
+#include <QtTest>
+
+#include <functional>
+
+using namespace qalu;
+using qalu::db::UpdateOutcome;
+using qalu::db::UpdateRun;
+using qalu::testdb::Backend;
+using qalu::testdb::normalGuid;
+using qalu::testdb::PharmacyFixture;
+
+Q_DECLARE_METATYPE(qalu::testdb::Backend)
+
+namespace {
+
+const QString amoxicillin = QStringLiteral("{90C192CF-D3AC-44AF-8F21-DDB66CAD4A26}");
+const QString paracetamol = QStringLiteral("{0CB1E29C-658C-4A14-95E6-0AF593BD04CF}");
+const QString ibuprofen = QStringLiteral("{8E81973E-0BEC-47B0-B898-D190F9EBDACC}");
+const QString vitaminD = QStringLiteral("{92276658-1E27-41C0-8A6A-63EC24EDE6A4}");
+const QString painkillersGuid = QStringLiteral("{9531985D-5D9D-49F8-9818-E811892F902B}");
+
+using Row = QStringList;
+
+// A sheet as the reader would leave it in the grid: row 0 the header.
+struct Sheet
+{
+    QList<Row> rows;
+    int colCount = 11;
+};
+
+Row header()
+{
+    return {QStringLiteral("guid"), QStringLiteral("salp"), QStringLiteral("price1"),
+            QStringLiteral("salp2"), QStringLiteral("price2"), QStringLiteral("name"),
+            QStringLiteral("-"), QStringLiteral("category"), QStringLiteral("cop"),
+            QStringLiteral("pharm form"), QStringLiteral("form")};
+}
+
+Row updateRow(const QString &guid, const QString &salp, const QString &price1,
+              const QString &salp2 = QStringLiteral("0"), const QString &price2 = QStringLiteral("0"))
+{
+    return {guid, salp, price1, salp2, price2};
+}
+
+Row insertRow(const QString &salp, const QString &price1, const QString &name,
+              const QString &category, const QString &cop = QString(),
+              const QString &pharm = QString(), const QString &form = QString())
+{
+    return {QString(), salp, price1, QStringLiteral("99"), QStringLiteral("98"), name,
+            QStringLiteral("ignored"), category, cop, pharm, form};
+}
+
+// The window's wiring of the run, with the reader replaced by a fill from `sheet`.
+struct RunHarness
+{
+    PharmacyFixture &f;
+    Sheet sheet;
+    int resolutions = 0;
+    std::function<void()> beforeRead;
+
+    UpdateOutcome run()
+    {
+        UpdateRun run(f.StringGrid1, f.qgeneral,
+                      {[this] { ClearGrid(); },
+                       [this] { load(); },
+                       [this](const QString &name) {
+                           ++resolutions;
+                           return f.resolver.FindOrAddCategory(name);
+                       }});
+        return run.run();
+    }
+
+    void ClearGrid()
+    {
+        TStringGrid &g = f.StringGrid1;
+        for (int r = 0; r < g.RowCount(); ++r)
+            for (int c = 0; c < g.ColCount(); ++c)
+                g.setCells(c, r, QByteArray());
+    }
+
+    void load()
+    {
+        if (beforeRead)
+            beforeRead();
+        TStringGrid &g = f.StringGrid1;
+        g.setRowCount(int(sheet.rows.size()));
+        g.setColCount(sheet.colCount);
+        for (int r = 0; r < sheet.rows.size(); ++r)
+            for (int c = 0; c < sheet.rows[r].size(); ++c)
+                g.setCellText(c, r, sheet.rows[r][c]);
+    }
+};
+
+void addBackendRows()
+{
+    QTest::addColumn<Backend>("backend");
+    QTest::newRow("sqlite") << Backend::Sqlite;
+    QTest::newRow("postgresql") << Backend::Postgres;
+}
+
+QString where(const QString &guid)
+{
+    return QStringLiteral("guid = '%1'").arg(guid);
+}
+
+} // namespace
+
+class TestUpdateRun : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { setDecimalSeparator(QChar(u'.')); }
+
+    void messagesAreFixed()
+    {
+        QCOMPARE(db::updateMessage(UpdateOutcome::Completed), QStringLiteral("تمت عملية التحديث بنجاح"));
+        QCOMPARE(db::updateMessage(UpdateOutcome::ReadFailed),
+                 QStringLiteral("حدث خطأ بتحميل الاسعار من الموقع"));
+        QCOMPARE(db::updateMessage(UpdateOutcome::RowFailed),
+                 QStringLiteral("لم يتم تحديث جميع الاسعار بطريقة صحيحة ..يرجى اعادة التحديث"));
+    }
+
+    // Update rows and insert rows mixed; a new category shared by two rows is created once.
+    void appliesUpdateAndInsertRows_data() { addBackendRows(); }
+    void appliesUpdateAndInsertRows()
+    {
+        QFETCH(Backend, backend);
+        PharmacyFixture f;
+        if (!f.open(backend))
+            return;
+        const int medicines = f.count(QStringLiteral("mat00"));
+        const int categories = f.count(QStringLiteral("Category00"));
+        RunHarness h{f, {}};
+        h.sheet.rows = {
+            header(),
+            updateRow(QStringLiteral(" ") + amoxicillin + QStringLiteral("\t"), QStringLiteral("25.5"),
+                      QStringLiteral(" 19 "), QStringLiteral("2.5e1"), QStringLiteral("")),
+            insertRow(QStringLiteral("30"), QStringLiteral("22.75"), QStringLiteral(" شراب كحة "),
+                      QStringLiteral("أدوية البرد"), QStringLiteral(" Tussin "),
+                      QStringLiteral("syrup\n"), QStringLiteral(" شراب")),
+            updateRow(QStringLiteral("{00000000-0000-4000-8000-000000000000}"), QStringLiteral("1"),
+                      QStringLiteral("1")),
+            insertRow(QStringLiteral(""), QStringLiteral("7"), QStringLiteral("Lozenges"),
+                      QStringLiteral("أدوية البرد ")),
+            insertRow(QStringLiteral("12"), QStringLiteral("10"), QStringLiteral("Naproxen"),
+                      QStringLiteral("مسكنات")),
+        };
+
+        QCOMPARE(h.run(), UpdateOutcome::Completed);
+
+        const auto amox = f.rows(QStringLiteral("select salp, price1, salp2, price2 from mat00 where ") + where(amoxicillin));
+        QCOMPARE(amox.size(), 1);
+        QCOMPARE(amox[0][0].toDouble(), 25.5);
+        QCOMPARE(amox[0][1].toDouble(), 19.0);
+        QCOMPARE(amox[0][2].toDouble(), 25.0);
+        QCOMPARE(amox[0][3].toDouble(), 0.0);
+
+        QCOMPARE(f.count(QStringLiteral("mat00")), medicines + 3);
+        QCOMPARE(f.count(QStringLiteral("Category00")), categories + 1);
+        QCOMPARE(h.resolutions, 3);
+
+        const auto added = f.rows(QStringLiteral(
+            "select MatNum, MatName, MatNameEng, MatNamecop, Price1, salp, price2, salp2, Fact2, price3,"
+            " salp3, Fact3, CatGuid, unit1, unit2, unit3, MatN, FocN, ShapN, contn, dateupN, ShapPharmN"
+            " from mat00 where MatNum > 222000 order by MatNum"));
+        QCOMPARE(added.size(), 3);
+        const QVariantList &syrup = added[0];
+        QCOMPARE(syrup[0].toInt(), 222002);
+        QCOMPARE(syrup[1].toString(), QStringLiteral("شراب كحة"));
+        QCOMPARE(syrup[2].toString(), QStringLiteral("شراب كحة"));
+        QCOMPARE(syrup[3].toString(), QStringLiteral("Tussin"));
+        QCOMPARE(syrup[4].toDouble(), 22.75);
+        QCOMPARE(syrup[5].toDouble(), 30.0);
+        for (int i = 6; i <= 11; ++i)
+            QCOMPARE(syrup[i].toDouble(), 0.0);
+        const QString coldGuid = f.scalar(QStringLiteral("select guid from Category00 where CName = 'أدوية البرد'")).toString();
+        QCOMPARE(normalGuid(syrup[12].toString()), normalGuid(coldGuid));
+        QCOMPARE(syrup[13].toString(), QStringLiteral("وحدة1"));
+        QCOMPARE(syrup[14].toString(), QStringLiteral("وحدة2"));
+        QCOMPARE(syrup[15].toString(), QStringLiteral("وحدة3"));
+        for (int i : {16, 17, 19}) {
+            QVERIFY(!syrup[i].isNull());
+            QCOMPARE(syrup[i].toString(), QStringLiteral(""));
+        }
+        QCOMPARE(syrup[18].toString(), QStringLiteral("شراب"));
+        QCOMPARE(syrup[20].toString(), QStringLiteral("1-1-1800"));
+        QCOMPARE(syrup[21].toString(), QStringLiteral("syrup"));
+
+        const QVariantList &lozenges = added[1];
+        QCOMPARE(lozenges[0].toInt(), 222004);
+        QCOMPARE(lozenges[5].toDouble(), 0.0); // empty price cell
+        QCOMPARE(normalGuid(lozenges[12].toString()), normalGuid(coldGuid));
+        QCOMPARE(normalGuid(added[2][12].toString()), normalGuid(painkillersGuid));
+    }
+
+    // The statements as sent on qgeneral: texts, markers, kinds of the bound values.
+    void statementsOnQgeneral()
+    {
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite))
+            return;
+        RunHarness h{f, {}};
+        h.sheet.rows = {header(), updateRow(amoxicillin, QStringLiteral("1.5"), QString())};
+        QCOMPARE(h.run(), UpdateOutcome::Completed);
+        QCOMPARE(f.qgeneral.text(),
+                 QStringLiteral("update mat00 set salp= :a0,price1= :a1,salp2= :a2,price2= :a3  where guid= :a4\r\n"));
+        QCOMPARE(f.qgeneral.commandText(),
+                 QStringLiteral("update mat00 set salp= ?,price1= ?,salp2= ?,price2= ?  where guid= ?\r\n"));
+        const auto &up = f.qgeneral.parameters();
+        QCOMPARE(up.size(), 5);
+        QCOMPARE(up[0].value.typeId(), QMetaType::Double);
+        QCOMPARE(up[0].value.toDouble(), 1.5);
+        QCOMPARE(up[0].dataType, 5);
+        QCOMPARE(up[1].dataType, 2); // empty cell: the byte 0
+        QCOMPARE(up[1].value.toInt(), 0);
+        QCOMPARE(up[4].dataType, 200);
+        QCOMPARE(up[4].value.toString(), amoxicillin);
+
+        h.sheet.rows = {header(), insertRow(QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("X"),
+                                            QStringLiteral("مسكنات"))};
+        QCOMPARE(h.run(), UpdateOutcome::Completed);
+        QCOMPARE(f.qgeneral.lines(),
+                 QStringList({QStringLiteral("insert into mat00(MatNum,MatName,MatNameEng,MatNamecop,Price1,salp,"
+                                             "price2,salp2,Fact2,price3,salp3,Fact3,CatGuid,unit1,unit2,unit3,"
+                                             "MatN,FocN,ShapN,contn,dateupN,ShapPharmN)"),
+                              QStringLiteral("values(:a0,:a1,:a2,:a3,:a4,:a5,:a6,:a7,:a8,:a9,:a10,:a11,:a12,"
+                                             ":a13,:a14,:a15,:a16,:a17,:a18,:a19,:a20,:a21)")}));
+        const auto &ins = f.qgeneral.parameters();
+        QCOMPARE(ins.size(), 22);
+        QCOMPARE(ins[0].dataType, 3);
+        QCOMPARE(ins[0].value.toInt(), 222001);
+        for (int i = 6; i <= 11; ++i)
+            QCOMPARE(ins[i].dataType, 2);
+        QCOMPARE(ins[12].value.toString(), painkillersGuid);
+        QCOMPARE(ins[10].name, QStringLiteral("a10"));
+    }
+
+    // The first failing row ends the walk: rows before it stay applied, it and the rows after it
+    // change nothing, and only the failure outcome is reported.
+    void failingRowStopsTheWalk_data()
+    {
+        QTest::addColumn<Backend>("backend");
+        QTest::addColumn<Row>("bad");
+        QTest::addColumn<QString>("separator");
+        const Row badUpdate = updateRow(paracetamol, QStringLiteral("1,234.5"), QStringLiteral("1"));
+        const Row tabUpdate = updateRow(paracetamol, QStringLiteral("5"), QStringLiteral("12.5\t"));
+        const Row badInsert = insertRow(QStringLiteral("-"), QStringLiteral("1"), QStringLiteral("Bad"),
+                                        QStringLiteral("New category"));
+        const Row rangeInsert = insertRow(QStringLiteral("1"), QStringLiteral("1E400"),
+                                          QStringLiteral("Bad"), QStringLiteral("مسكنات"));
+        const Row dotWithComma = updateRow(paracetamol, QStringLiteral("12.5"), QStringLiteral("1"));
+        QTest::newRow("sqlite: thousands separator") << Backend::Sqlite << badUpdate << ".";
+        QTest::newRow("sqlite: trailing tab") << Backend::Sqlite << tabUpdate << ".";
+        QTest::newRow("sqlite: sign alone in an insert") << Backend::Sqlite << badInsert << ".";
+        QTest::newRow("sqlite: beyond double range") << Backend::Sqlite << rangeInsert << ".";
+        QTest::newRow("sqlite: dot under comma separator") << Backend::Sqlite << dotWithComma << ",";
+        QTest::newRow("postgresql: thousands separator") << Backend::Postgres << badUpdate << ".";
+        QTest::newRow("postgresql: not a guid")
+            << Backend::Postgres << updateRow(QStringLiteral("not-a-guid"), QStringLiteral("1"), QStringLiteral("1"))
+            << ".";
+    }
+    void failingRowStopsTheWalk()
+    {
+        QFETCH(Backend, backend);
+        QFETCH(Row, bad);
+        QFETCH(QString, separator);
+        PharmacyFixture f;
+        if (!f.open(backend))
+            return;
+        setDecimalSeparator(separator.at(0));
+        const int medicines = f.count(QStringLiteral("mat00"));
+        const int categories = f.count(QStringLiteral("Category00"));
+        RunHarness h{f, {}};
+        h.sheet.rows = {header(),
+                        updateRow(amoxicillin, QStringLiteral("50"), QStringLiteral("40")),
+                        insertRow(QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("Before"),
+                                  QStringLiteral("مسكنات")),
+                        bad,
+                        updateRow(ibuprofen, QStringLiteral("77"), QStringLiteral("66")),
+                        insertRow(QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("After"),
+                                  QStringLiteral("Later category"))};
+
+        QCOMPARE(h.run(), UpdateOutcome::RowFailed);
+
+        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 50.0);
+        QCOMPARE(f.count(QStringLiteral("mat00"), QStringLiteral("MatName = 'Before'")), 1);
+        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(paracetamol)).toDouble(), 12.0);
+        QCOMPARE(f.count(QStringLiteral("mat00"), QStringLiteral("MatName = 'Bad'")), 0);
+        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(ibuprofen)).toDouble(), 17.5);
+        QCOMPARE(f.count(QStringLiteral("mat00")), medicines + 1);
+        QCOMPARE(f.count(QStringLiteral("Category00"), QStringLiteral("CName = 'Later category'")), 0);
+        // A bad price in an insert row stops it before its category is resolved.
+        QCOMPARE(f.count(QStringLiteral("Category00")), categories);
+    }
+
+    // Failures of resolution and of the statement itself end the run the same way; a category
+    // created for the failing row stays.
+    void resolutionOrStatementFailure_data()
+    {
+        QTest::addColumn<QString>("breakage");
+        QTest::newRow("tree table missing") << QStringLiteral("drop table TreeView");
+        QTest::newRow("insert refused")
+            << QStringLiteral("create trigger refuse before insert on mat00 when new.MatName = 'Bad' "
+                              "begin select raise(abort, 'refused'); end");
+    }
+    void resolutionOrStatementFailure()
+    {
+        QFETCH(QString, breakage);
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite))
+            return;
+        f.exec(breakage);
+        RunHarness h{f, {}};
+        h.sheet.rows = {header(),
+                        updateRow(amoxicillin, QStringLiteral("50"), QStringLiteral("40")),
+                        insertRow(QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("Bad"),
+                                  QStringLiteral("Brand new")),
+                        updateRow(ibuprofen, QStringLiteral("77"), QStringLiteral("66"))};
+        QCOMPARE(h.run(), UpdateOutcome::RowFailed);
+        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 50.0);
+        QCOMPARE(f.count(QStringLiteral("mat00"), QStringLiteral("MatName = 'Bad'")), 0);
+        QCOMPARE(f.count(QStringLiteral("Category00"), QStringLiteral("CName = 'Brand new'")), 1);
+        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(ibuprofen)).toDouble(), 17.5);
+    }
+
+    // A reading failure: nothing applied, nothing resolved.
+    void readFailureTouchesNothing_data()
+    {
+        QTest::addColumn<bool>("inClear");
+        QTest::newRow("clearing raises") << true;
+        QTest::newRow("reading raises") << false;
+    }
+    void readFailureTouchesNothing()
+    {
+        QFETCH(bool, inClear);
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite))
+            return;
+        int loads = 0;
+        UpdateRun run(f.StringGrid1, f.qgeneral,
+                      {[&] {
+                           if (inClear)
+                               throw std::bad_alloc();
+                       },
+                       [&] {
+                           ++loads;
+                           f.StringGrid1.setRowCount(3);
+                           f.StringGrid1.setCellText(0, 1, amoxicillin);
+                           f.StringGrid1.setCellText(1, 1, QStringLiteral("1"));
+                           throw Failure(QStringLiteral("unreadable"));
+                       },
+                       [&](const QString &) -> QString { throw Failure(QStringLiteral("not reached")); }});
+        QCOMPARE(run.run(), UpdateOutcome::ReadFailed);
+        QCOMPARE(loads, inClear ? 0 : 1);
+        QVERIFY(f.qgeneral.lines().isEmpty());
+        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 24.0);
+    }
+
+    // Blank and odd first cells, missing columns, the header alone, the row number in MatNum.
+    void rowShapes()
+    {
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite))
+            return;
+        RunHarness h{f, {}};
+
+        h.sheet.rows = {header()};
+        QCOMPARE(h.run(), UpdateOutcome::Completed);
+        QVERIFY(f.qgeneral.lines().isEmpty());
+
+        // A first cell of blanks is an update row with the empty guid: it matches nothing.
+        const int medicines = f.count(QStringLiteral("mat00"));
+        h.sheet.rows = {header(), updateRow(QStringLiteral("   "), QStringLiteral("1"), QStringLiteral("1"))};
+        QCOMPARE(h.run(), UpdateOutcome::Completed);
+        QCOMPARE(f.count(QStringLiteral("mat00")), medicines);
+        QCOMPARE(f.qgeneral.parameters().at(4).value.toString(), QStringLiteral(""));
+
+        // Three columns only: the insert gets empty texts and the empty category name.
+        h.sheet.colCount = 3;
+        h.sheet.rows = {{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")},
+                        {QString(), QStringLiteral("4"), QStringLiteral("3")}};
+        QCOMPARE(h.run(), UpdateOutcome::Completed);
+        const auto row = f.rows(QStringLiteral("select MatName, MatNamecop, ShapN, ShapPharmN, salp, Price1, CatGuid"
+                                               " from mat00 where MatNum = 222001"));
+        QCOMPARE(row.size(), 1);
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(row[0][i].toString(), QStringLiteral(""));
+        QCOMPARE(row[0][4].toDouble(), 4.0);
+        QCOMPARE(row[0][5].toDouble(), 3.0);
+        QCOMPARE(row[0][6].toString(),
+                 f.scalar(QStringLiteral("select guid from Category00 where CName = ''")).toString());
+
+        // Grid row 5 is MatNum 222005 on every run; a second run inserts it again and writes the
+        // update rows again.
+        h.sheet.colCount = 11;
+        h.sheet.rows = {header()};
+        for (int r = 1; r <= 4; ++r)
+            h.sheet.rows << updateRow(vitaminD, QString::number(r), QStringLiteral("1"));
+        h.sheet.rows << insertRow(QStringLiteral("5"), QStringLiteral("5"), QStringLiteral("Fifth"), QStringLiteral("مسكنات"));
+        QCOMPARE(h.run(), UpdateOutcome::Completed);
+        f.exec(QStringLiteral("update mat00 set salp = 0 where ") + where(vitaminD));
+        QCOMPARE(h.run(), UpdateOutcome::Completed);
+        QCOMPARE(f.count(QStringLiteral("mat00"), QStringLiteral("MatName = 'Fifth' and MatNum = 222005")), 2);
+        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(vitaminD)).toDouble(), 4.0);
+    }
+
+    // At most grid rows 1..1499 are applied: the grid is cut to 1500 rows before the walk.
+    void rowCap_data()
+    {
+        QTest::addColumn<int>("sheetRows");
+        QTest::addColumn<int>("lastApplied");
+        QTest::newRow("1499 rows") << 1499 << 1498;
+        QTest::newRow("1500 rows") << 1500 << 1499;
+        QTest::newRow("1501 rows") << 1501 << 1499;
+        QTest::newRow("1600 rows") << 1600 << 1499;
+    }
+    void rowCap()
+    {
+        QFETCH(int, sheetRows);
+        QFETCH(int, lastApplied);
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite))
+            return;
+        f.exec(QStringLiteral("pragma journal_mode = wal"));
+        RunHarness h{f, {}};
+        h.sheet.rows = {header()};
+        // Every row writes its own grid row number; rows past the cap would fail.
+        for (int r = 1; r < sheetRows; ++r)
+            h.sheet.rows << updateRow(vitaminD, QString::number(r), r >= 1500 ? QStringLiteral("bad") : QStringLiteral("1"));
+        QCOMPARE(h.run(), UpdateOutcome::Completed);
+        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(vitaminD)).toInt(), lastApplied);
+        QCOMPARE(f.StringGrid1.RowCount(), std::min(sheetRows, 1500));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUpdateRun)
+#include "tst_update_run.moc"

@@ -1,0 +1,155 @@
+#pragma once
+
+// The window's database components without the window: the connection, the five query objects on
+// it, the price grid and category resolution, opened on a fresh test database (a SQLite file, or
+// a schema on the PostgreSQL test server). A second, independent connection reads the tables back
+// so checks never go through the code under test.
+//
+//   PharmacyFixture f;
+//   if (!f.open(Backend::Sqlite)) return;   // skipped or failed already
+//   f.resolver.FindOrAddCategory(...);  f.scalar("select count(*) from TreeView").toInt();
+
+#include "db/category_resolver.h"
+#include "db/connection.h"
+#include "db/query.h"
+#include "intake/failure.h"
+#include "intake/price_grid.h"
+#include "support/testdb.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QVariant>
+#include <QtTest/QTest>
+
+#include <memory>
+#include <optional>
+
+namespace qalu::testdb {
+
+enum class Backend { Sqlite, Postgres };
+
+// Guid texts as compared by the tests: without braces, lower case (SQLite keeps the braced
+// upper-case form, psqlODBC hands uuids over bare).
+inline QString normalGuid(const QString &guid)
+{
+    QString g = guid.trimmed().toLower();
+    if (g.startsWith(u'{') && g.endsWith(u'}'))
+        g = g.mid(1, g.size() - 2);
+    return g;
+}
+
+class PharmacyFixture
+{
+    // Declared first so they outlive the connection and the query objects below.
+    Backend m_backend = Backend::Sqlite;
+    QTemporaryDir m_dir;
+    std::unique_ptr<PgTestDatabase> m_pg;
+    QString m_checkName;
+
+public:
+    PharmacyFixture()
+        : qgeneral(ADOConnection1, QStringLiteral("qgeneral"), 50),
+          QGeneral6(ADOConnection1, QStringLiteral("QGeneral6")),
+          QInsertN(ADOConnection1, QStringLiteral("QInsertN")),
+          QFindNewCat(ADOConnection1, QStringLiteral("QFindNewCat")),
+          QGeneral4(ADOConnection1, QStringLiteral("QGeneral4")),
+          resolver(QFindNewCat, QGeneral4, QInsertN, QGeneral6)
+    {
+    }
+
+    ~PharmacyFixture()
+    {
+        if (!m_checkName.isEmpty()) {
+            QSqlDatabase::database(m_checkName, false).close();
+            QSqlDatabase::removeDatabase(m_checkName);
+        }
+    }
+
+    // Builds the database and opens both connections. Returns false after QSKIP/QFAIL has been
+    // recorded (call with QVERIFY-free early return: `if (!f.open(b)) return;`).
+    bool open(Backend backend, bool seed = true)
+    {
+        m_backend = backend;
+        if (backend == Backend::Sqlite) {
+            connectionString = createSqliteDatabase(m_dir, seed);
+        } else {
+            m_pg = std::make_unique<PgTestDatabase>(seed);
+            if (!m_pg->isReady()) {
+                if (odbcRequired())
+                    QTest::qFail(qPrintable(m_pg->error()), __FILE__, __LINE__);
+                else
+                    QTest::qSkip(qPrintable(m_pg->error()), __FILE__, __LINE__);
+                return false;
+            }
+            connectionString = m_pg->connectionString();
+        }
+        ADOConnection1.setConnectionString(connectionString);
+        ADOConnection1.Open();
+
+        const db::DriverTarget target = db::mapConnectionString(connectionString);
+        m_checkName = uniqueName("qalu_check");
+        QSqlDatabase check = QSqlDatabase::addDatabase(target.driver, m_checkName);
+        check.setDatabaseName(target.databaseName);
+        check.setConnectOptions(target.connectOptions);
+        if (!check.open())
+            throw Failure(QStringLiteral("check connection: ") + check.lastError().text());
+        return true;
+    }
+
+    bool isPostgres() const { return m_backend == Backend::Postgres; }
+    QString sqliteFile() const { return m_dir.filePath(QStringLiteral("pharmacy.db")); }
+
+    // Runs a statement on the checking connection; throws on error.
+    void exec(const QString &sql) const
+    {
+        QSqlQuery q(QSqlDatabase::database(m_checkName));
+        if (!q.exec(sql))
+            throw Failure(sql + QStringLiteral(": ") + q.lastError().text());
+    }
+
+    // All rows of a select, each row's columns as variants.
+    QList<QVariantList> rows(const QString &sql) const
+    {
+        QSqlQuery q(QSqlDatabase::database(m_checkName));
+        q.setForwardOnly(true);
+        if (!q.exec(sql))
+            throw Failure(sql + QStringLiteral(": ") + q.lastError().text());
+        QList<QVariantList> out;
+        while (q.next()) {
+            QVariantList row;
+            for (int i = 0; i < q.record().count(); ++i)
+                row << q.value(i);
+            out << row;
+        }
+        return out;
+    }
+
+    // The first column of the first row, an invalid QVariant without a row.
+    QVariant scalar(const QString &sql) const
+    {
+        const auto r = rows(sql);
+        return r.isEmpty() ? QVariant() : r.first().value(0);
+    }
+
+    int count(const QString &table, const QString &where = QString()) const
+    {
+        return scalar(QStringLiteral("select count(*) from ") + table
+                      + (where.isEmpty() ? QString() : QStringLiteral(" where ") + where))
+            .toInt();
+    }
+
+    QString connectionString;
+    db::TConnection ADOConnection1;
+    TStringGrid StringGrid1;
+    db::TQuery qgeneral;
+    db::TQuery QGeneral6;
+    db::TQuery QInsertN;
+    db::TQuery QFindNewCat;
+    db::TQuery QGeneral4;
+    db::CategoryResolver resolver;
+};
+
+} // namespace qalu::testdb
