@@ -1,42 +1,587 @@
 #include "skin/tte_button.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QtMath>
+
+#include <algorithm>
 
 namespace qalu::skin {
 
-TTeControl::TTeControl(QWidget *parent) : QWidget(parent) { }
+namespace {
+
+// The caption as it is shown: "&x" marks the mnemonic, "&&" is a literal ampersand.
+QString shownText(const QString &caption)
+{
+    QString text;
+    text.reserve(caption.size());
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption.at(i) == u'&' && i + 1 < caption.size())
+            ++i;
+        text.append(caption.at(i));
+    }
+    return text;
+}
+
+// A one-pixel frame whose top-right and bottom-left corner pixels belong to the bottom-right
+// colour, the way the classic 3-D bevels have always been drawn.
+void frame3D(QPainter &p, const QRect &r, const QColor &topLeft, const QColor &bottomRight)
+{
+    if (r.width() <= 0 || r.height() <= 0)
+        return;
+    p.fillRect(QRect(r.left(), r.top(), r.width() - 1, 1), topLeft);
+    p.fillRect(QRect(r.left(), r.top(), 1, r.height() - 1), topLeft);
+    p.fillRect(QRect(r.right(), r.top(), 1, r.height()), bottomRight);
+    p.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), bottomRight);
+}
+
+// Dotted rectangle: every other pixel of the outline, starting at the top-left corner, inverted.
+void focusRect(QPainter &p, const QRect &r)
+{
+    if (r.width() <= 0 || r.height() <= 0)
+        return;
+    p.save();
+    p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    const auto dot = [&](int x, int y) {
+        if (((x - r.left()) + (y - r.top())) % 2 == 0)
+            p.fillRect(QRect(x, y, 1, 1), Qt::white);
+    };
+    for (int x = r.left(); x <= r.right(); ++x) {
+        dot(x, r.top());
+        if (r.bottom() != r.top())
+            dot(x, r.bottom());
+    }
+    for (int y = r.top() + 1; y < r.bottom(); ++y) {
+        dot(r.left(), y);
+        if (r.right() != r.left())
+            dot(r.right(), y);
+    }
+    p.restore();
+}
+
+bool isPushButton(const QWidget *widget)
+{
+    return qobject_cast<const QAbstractButton *>(widget) || qobject_cast<const TTeButton *>(widget);
+}
+
+// System colours do not change with the widget's state, so they are read from the Active group.
+QColor systemColor(const QWidget *widget, QPalette::ColorRole role)
+{
+    return widget->palette().color(QPalette::Active, role);
+}
+
+} // namespace
 
 TTeButton::TTeButton(QWidget *parent) : TTeControl(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
+    setLayoutDirection(Qt::LeftToRight);
+
+    m_defaultKey = new QShortcut(this);
+    m_defaultKey->setKeys({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter),
+                           QKeySequence(Qt::KeypadModifier | Qt::Key_Enter)});
+    m_defaultKey->setContext(Qt::WindowShortcut);
+    m_defaultKey->setAutoRepeat(false);
+    connect(m_defaultKey, &QShortcut::activated, this, [this] {
+        if (m_activeDefault && canTakeFocus())
+            Click();
+    });
+
+    m_cancelKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    m_cancelKey->setContext(Qt::WindowShortcut);
+    m_cancelKey->setAutoRepeat(false);
+    connect(m_cancelKey, &QShortcut::activated, this, [this] {
+        if (m_cancel && canTakeFocus())
+            Click();
+    });
+
+    m_mnemonic = new QShortcut(this);
+    m_mnemonic->setContext(Qt::WindowShortcut);
+    m_mnemonic->setAutoRepeat(false);
+    connect(m_mnemonic, &QShortcut::activated, this, [this] {
+        if (!canTakeFocus())
+            return;
+        setFocus(Qt::ShortcutFocusReason);
+        Click();
+    });
+
+    connect(qApp, &QApplication::focusChanged, this,
+            [this](QWidget *, QWidget *now) { updateActiveDefault(now); });
+    updateShortcuts();
 }
+
+TTeButton::~TTeButton() = default;
 
 void TTeButton::setCaption(const QString &caption)
 {
+    if (m_caption == caption)
+        return;
     m_caption = caption;
+    updateShortcuts();
     update();
+}
+
+QColor TTeButton::FontColor() const
+{
+    return m_fontColor.value_or(systemColor(this, QPalette::ButtonText));
+}
+
+void TTeButton::setFontColor(const QColor &color)
+{
+    if (ParentFont())
+        setParentFont(false);
+    m_fontColor = color;
+    update();
+}
+
+bool TTeButton::ParentFont() const
+{
+    return !testAttribute(Qt::WA_SetFont) && !m_fontColor;
+}
+
+void TTeButton::setParentFont(bool parentFont)
+{
+    if (parentFont) {
+        m_fontColor.reset();
+        setFont(QFont());
+    } else if (!testAttribute(Qt::WA_SetFont)) {
+        // Keep the inherited font as the button's own, so later parent changes no longer reach it.
+        QFont own = font();
+        own.setResolveMask(QFont::AllPropertiesResolved);
+        setFont(own);
+    }
+    update();
+}
+
+void TTeButton::setAlignment(TAlignment alignment)
+{
+    if (m_alignment == alignment)
+        return;
+    m_alignment = alignment;
+    update();
+}
+
+void TTeButton::setTabStop(bool tabStop)
+{
+    setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
+QWidgetList TTeButton::tabSiblings() const
+{
+    QWidgetList siblings;
+    QWidget *parent = parentWidget();
+    if (!parent)
+        return siblings;
+    // The focus chain holds every widget of the window once; its order is the tab order.
+    for (QWidget *w = parent->nextInFocusChain(); w && w != parent; w = w->nextInFocusChain()) {
+        if (w->parentWidget() == parent && !siblings.contains(w))
+            siblings.append(w);
+        else if (siblings.contains(w))
+            break;
+    }
+    return siblings;
+}
+
+int TTeButton::TabOrder() const
+{
+    return int(tabSiblings().indexOf(const_cast<TTeButton *>(this)));
+}
+
+void TTeButton::setTabOrder(int order)
+{
+    QWidgetList siblings = tabSiblings();
+    if (siblings.isEmpty())
+        return;
+    siblings.removeAll(this);
+    siblings.insert(std::clamp<qsizetype>(order, 0, siblings.size()), this);
+    for (qsizetype i = 0; i + 1 < siblings.size(); ++i)
+        QWidget::setTabOrder(siblings.at(i), siblings.at(i + 1));
+}
+
+void TTeButton::setDefault(bool isDefault)
+{
+    m_default = isDefault;
+    QWidget *focus = QApplication::focusWidget();
+    if (focus && focus->window() == window())
+        updateActiveDefault(focus);
+    else if (m_activeDefault != m_default) {
+        m_activeDefault = m_default;
+        updateShortcuts();
+        update();
+    }
+}
+
+void TTeButton::setCancel(bool cancel)
+{
+    m_cancel = cancel;
+    updateShortcuts();
+}
+
+void TTeButton::setFontOptions(const TTeFontOptions &options)
+{
+    m_fontOptions = options;
+    update();
+}
+
+void TTeButton::updateActiveDefault(QWidget *focusWidget)
+{
+    if (!focusWidget || focusWidget->window() != window())
+        return;
+    const bool active = m_default && !isPushButton(focusWidget);
+    if (active == m_activeDefault)
+        return;
+    m_activeDefault = active;
+    updateShortcuts();
+    update();
+}
+
+void TTeButton::updateShortcuts()
+{
+    // A focused button handles Enter itself; the window-wide key is for the default button only.
+    m_defaultKey->setEnabled(m_activeDefault && !m_focused);
+    m_cancelKey->setEnabled(m_cancel);
+    const QKeySequence mnemonic = QKeySequence::mnemonic(m_caption);
+    m_mnemonic->setKey(mnemonic);
+    m_mnemonic->setEnabled(!mnemonic.isEmpty());
+}
+
+bool TTeButton::canTakeFocus() const
+{
+    return isVisible() && isEnabled();
 }
 
 void TTeButton::Click()
 {
-    emit clicked();
+    QPointer<TTeButton> self(this);
+    if (m_kind == bkClose) {
+        if (QWidget *w = window(); w != this)
+            w->close();
+    } else if (m_modalResult != 0) {
+        if (auto *dialog = qobject_cast<QDialog *>(window()))
+            dialog->done(m_modalResult);
+    }
     if (OnClick)
         OnClick(this);
+    if (self)
+        emit clicked();
 }
 
-void TTeButton::paintEvent(QPaintEvent *)
+QFont TTeButton::WorkingFont() const
 {
-    QPainter p(this);
-    p.fillRect(rect(), palette().button());
-    p.setPen(isEnabled() ? font().bold() ? Qt::red : Qt::black : Qt::gray);
-    p.drawText(rect(), Qt::AlignCenter, m_caption);
+    QFont f = font();
+    const TTeFontOptions &o = m_fontOptions;
+    if (o.Bold)
+        f.setBold(true);
+    if (o.Italic)
+        f.setItalic(true);
+    if (o.Underline)
+        f.setUnderline(true);
+    if (o.StrikeOut)
+        f.setStrikeOut(true);
+    if (o.SizeDelta != 0) {
+        if (f.pointSizeF() > 0) {
+            f.setPointSizeF(std::max(1.0, f.pointSizeF() + o.SizeDelta));
+        } else if (f.pixelSize() > 0) {
+            // A font set in pixels: the delta is still in points, converted at the screen's density.
+            const int delta = qRound(o.SizeDelta * logicalDpiY() / 72.0);
+            f.setPixelSize(std::max(1, f.pixelSize() + delta));
+        }
+    }
+    if (!o.FontName.isEmpty())
+        f.setFamilies({o.FontName});
+    return f;
+}
+
+QColor TTeButton::WorkingFontColor() const
+{
+    if (m_fontOptions.FontColor != TTeFontOptions::NoColor)
+        return QColor(QRgb(m_fontOptions.FontColor));
+    return FontColor();
+}
+
+void TTeButton::DrawContent(QPainter &painter, const QRect &rect)
+{
+    const QFont font = WorkingFont();
+    painter.fillRect(rect, systemColor(this, QPalette::Button));
+    DrawFace(painter, rect);
+    const QRect area = CaptionGlyphRect(rect);
+    DrawCaption(painter, CaptionRect(area, font), font);
+    DrawGlyph(painter, GlyphRect(area));
+}
+
+QRect TTeButton::CaptionGlyphRect(const QRect &content) const
+{
+    return content;
+}
+
+QRect TTeButton::CaptionRect(const QRect &area, const QFont &font) const
+{
+    const QFontMetrics metrics(font, this);
+    const int tw = metrics.horizontalAdvance(shownText(m_caption));
+    const int th = metrics.height();
+    // Integer halves truncate toward zero, also for a caption wider than the button.
+    int left = area.left() + (area.width() - tw) / 2;
+    if (m_alignment == taLeftJustify)
+        left = area.left() + 4;
+    else if (m_alignment == taRightJustify)
+        left = area.left() + area.width() - tw - 4;
+    const int top = area.top() + (area.height() - th) / 2;
+    return QRect(left + m_pressed, top + m_pressed, tw, th);
+}
+
+QRect TTeButton::GlyphRect(const QRect &) const
+{
+    return {};
+}
+
+void TTeButton::DrawFace(QPainter &painter, const QRect &rect)
+{
+    if (VisualStylesActive())
+        drawThemedFace(painter, rect);
+    else
+        drawClassicFace(painter, rect);
+}
+
+void TTeButton::drawThemedFace(QPainter &painter, const QRect &rect)
+{
+    QStyleOptionButton option;
+    option.initFrom(this);
+    option.rect = rect;
+    option.direction = Qt::LeftToRight;
+    option.features = QStyleOptionButton::None;
+    // One state only, as the theme part has: disabled, else pressed, else hot, else defaulted.
+    // The focus never shows as a focus rectangle in this look.
+    option.state &= QStyle::State_Active | QStyle::State_Window;
+    if (!isEnabled()) {
+        option.state |= QStyle::State_Raised;
+    } else if (m_pressed) {
+        option.state |= QStyle::State_Enabled | QStyle::State_Sunken;
+    } else if (m_hot) {
+        option.state |= QStyle::State_Enabled | QStyle::State_Raised | QStyle::State_MouseOver;
+    } else {
+        option.state |= QStyle::State_Enabled | QStyle::State_Raised;
+        if (m_focused || m_activeDefault)
+            option.features |= QStyleOptionButton::DefaultButton;
+    }
+    painter.save();
+    style()->drawControl(QStyle::CE_PushButtonBevel, &option, &painter, this);
+    painter.restore();
+}
+
+void TTeButton::drawClassicFace(QPainter &painter, const QRect &rect)
+{
+    const QColor face = systemColor(this, QPalette::Button);
+    const QColor highlight = systemColor(this, QPalette::Light);
+    const QColor shadow = systemColor(this, QPalette::Dark);
+    const QColor black(Qt::black);
+
+    QRect r = rect;
+    if (m_focused || m_activeDefault) {
+        frame3D(painter, r, black, black);
+        r.adjust(1, 1, -1, -1);
+    }
+    painter.fillRect(r, face);
+    if (!m_pressed) {
+        frame3D(painter, r, highlight, black);
+        r.adjust(1, 1, -1, -1);
+        frame3D(painter, r, face, shadow);
+    } else {
+        frame3D(painter, r, shadow, shadow);
+    }
+    if (m_focused)
+        focusRect(painter, QRect(QPoint(rect.left() + 4, rect.top() + 4),
+                                 QPoint(rect.right() - 4, rect.bottom() - 4)));
+}
+
+void TTeButton::DrawGlyph(QPainter &, const QRect &) { }
+
+void TTeButton::DrawCaption(QPainter &painter, const QRect &rect, const QFont &font)
+{
+    if (m_caption.isEmpty())
+        return;
+    painter.save();
+    painter.setFont(font);
+    painter.setLayoutDirection(Qt::LeftToRight);
+    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextShowMnemonic
+            | Qt::TextDontClip | Qt::TextForceLeftToRight;
+    if (isEnabled()) {
+        painter.setPen(WorkingFontColor());
+        painter.drawText(rect, flags, m_caption);
+    } else {
+        painter.setPen(systemColor(this, QPalette::Light));
+        painter.drawText(rect.translated(1, 1), flags, m_caption);
+        painter.setPen(systemColor(this, QPalette::Dark));
+        painter.drawText(rect, flags, m_caption);
+    }
+    painter.restore();
+}
+
+void TTeButton::setPressed(int pressed)
+{
+    if (m_pressed == pressed)
+        return;
+    m_pressed = pressed;
+    update();
+}
+
+bool TTeButton::insideButton(const QPointF &pos) const
+{
+    const int x = qFloor(pos.x());
+    const int y = qFloor(pos.y());
+    return x >= 0 && y >= 0 && x < width() && y < height();
+}
+
+void TTeButton::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    setFocus(Qt::MouseFocusReason);
+    m_tracking = true;
+    setPressed(1);
+    event->accept();
+}
+
+void TTeButton::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // The second press of a double click is a press like the first: two clicks.
+    mousePressEvent(event);
+}
+
+void TTeButton::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_tracking) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    setPressed(insideButton(event->position()) ? 1 : 0);
+    event->accept();
 }
 
 void TTeButton::mouseReleaseEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+    if (!m_tracking) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    m_tracking = false;
+    const bool inside = insideButton(event->position());
+    setPressed(m_spaceDown ? 1 : 0);
+    event->accept();
+    if (inside)
         Click();
+}
+
+void TTeButton::keyPressEvent(QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    switch (event->key()) {
+    case Qt::Key_Space:
+        if (mods & Qt::AltModifier)
+            break;
+        if (!event->isAutoRepeat()) {
+            m_spaceDown = true;
+            setPressed(1);
+        }
+        event->accept();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (mods & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier))
+            break;
+        if ((m_focused || m_activeDefault) && canTakeFocus()) {
+            event->accept();
+            if (!event->isAutoRepeat())
+                Click();
+            return;
+        }
+        break;
+    case Qt::Key_Escape:
+        if (mods == Qt::NoModifier && m_cancel && canTakeFocus()) {
+            event->accept();
+            if (!event->isAutoRepeat())
+                Click();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TTeButton::keyReleaseEvent(QKeyEvent *event)
+{
+    if (event->key() != Qt::Key_Space) {
+        QWidget::keyReleaseEvent(event);
+        return;
+    }
+    event->accept();
+    // Some platforms report a held key as release-press pairs; only the real release clicks, and
+    // only after a Space press on this button.
+    if (event->isAutoRepeat() || !m_spaceDown)
+        return;
+    m_spaceDown = false;
+    if (!m_tracking)
+        setPressed(0);
+    Click();
+}
+
+void TTeButton::focusInEvent(QFocusEvent *event)
+{
+    m_focused = true;
+    updateShortcuts();
+    update();
+    TTeControl::focusInEvent(event);
+}
+
+void TTeButton::focusOutEvent(QFocusEvent *event)
+{
+    m_focused = false;
+    // The Space release will go elsewhere; do not leave the button drawn down.
+    if (m_spaceDown) {
+        m_spaceDown = false;
+        if (!m_tracking)
+            setPressed(0);
+    }
+    updateShortcuts();
+    update();
+    TTeControl::focusOutEvent(event);
+}
+
+void TTeButton::enterEvent(QEnterEvent *event)
+{
+    m_hot = true;
+    update();
+    TTeControl::enterEvent(event);
+}
+
+void TTeButton::leaveEvent(QEvent *event)
+{
+    m_hot = false;
+    update();
+    TTeControl::leaveEvent(event);
+}
+
+void TTeButton::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::EnabledChange && !isEnabled()) {
+        // A disabled window gets no release, so a press in progress ends here.
+        m_tracking = false;
+        m_spaceDown = false;
+        m_pressed = 0;
+    }
+    TTeControl::changeEvent(event);
 }
 
 } // namespace qalu::skin
