@@ -101,11 +101,9 @@ TForm1::TForm1(const FormSettings &settings, Notifier *notifier, QWidget *parent
     UploadBut->setGeometry(8, 224, 273, 49);
     UploadBut->setCaption(QStringLiteral("تحديث ") + QString::fromUtf8(config::priceListDate));
     UploadBut->setFont(tahoma(19, true));
-    QPalette red = UploadBut->palette();
-    red.setColor(QPalette::ButtonText, Qt::red);
-    red.setColor(QPalette::WindowText, Qt::red);
-    UploadBut->setPalette(red);
-    UploadBut->setFocusPolicy(Qt::StrongFocus);
+    UploadBut->setFontColor(Qt::red);
+    UploadBut->setTabStop(true);
+    UploadBut->setTabOrder(1);
     UploadBut->setEnabled(true);
     UploadBut->OnClick = [this](QObject *sender) { TeButton1Click(sender); };
 
