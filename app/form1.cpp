@@ -49,8 +49,12 @@ FormSettings::FormSettings()
 {
 }
 
+// CustomizeWindowHint makes the window manager offer exactly the title-bar buttons named here,
+// without minimise and maximise.
 TForm1::TForm1(const FormSettings &settings, Notifier *notifier, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    : QWidget(parent,
+              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                  | Qt::WindowCloseButtonHint)
     , qgeneral(ADOConnection1, QStringLiteral("qgeneral"), 50)
     , QGeneral6(ADOConnection1, QStringLiteral("QGeneral6"))
     , QInsertN(ADOConnection1, QStringLiteral("QInsertN"))

@@ -15,8 +15,12 @@
 
 namespace qalu::app {
 
+// CustomizeWindowHint makes the window manager offer exactly the title-bar buttons named here,
+// without minimise and maximise.
 MessageBox::MessageBox(const QString &text, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    : QDialog(parent,
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                  | Qt::WindowCloseButtonHint)
     , m_text(text)
     , m_label(new QLabel(this))
     , m_ok(new QPushButton(QStringLiteral("OK"), this))
