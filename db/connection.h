@@ -1,7 +1,11 @@
 #pragma once
 
+#include "intake/failure.h"
+
 #include <QSqlDatabase>
 #include <QString>
+
+class QSqlError;
 
 namespace qalu::db {
 
@@ -16,6 +20,21 @@ struct DriverTarget
 // Maps the ADO-style connection string to a Qt SQL driver. Throws qalu::Failure with a clear text
 // for an unknown provider or a malformed string.
 DriverTarget mapConnectionString(const QString &connectionString);
+
+// Which SQL Server ODBC driver a SQL Server provider maps to: Windows' own "{SQL Server}", or
+// FreeTDS elsewhere. The one-argument form uses the platform the program runs on.
+enum class SqlServerOdbc { Windows, FreeTds };
+DriverTarget mapConnectionString(const QString &connectionString, SqlServerOdbc odbc);
+
+// The text a failure carries for a driver's error description: trailing characters of code 32 or
+// below and trailing full stops removed.
+QString trimErrorText(const QString &description);
+
+// The failure for a Qt SQL error: its database text (the driver's text when there is none),
+// trimmed as above, or "Database error <code>" when that leaves nothing. Carries the native code.
+Failure sqlFailure(const QSqlError &error);
+// The same from a description and a native error code.
+Failure sqlFailure(const QString &description, const QString &nativeCode);
 
 // The database connection (`ADOConnection1`). Holds the ADO-style connection string, opens
 // synchronously on demand (never a login dialog), and never starts a transaction: every statement
@@ -39,10 +58,13 @@ public:
     // The open Qt database for the query objects.
     QSqlDatabase database() const;
     bool isSqlite() const;
+    // The Qt connection name, unique to this object; removed from QSqlDatabase on destruction.
+    QString qtConnectionName() const { return m_qtName; }
 
 private:
     QString m_connectionString;
     QString m_qtName;
+    QSqlDatabase m_db;
     bool m_sqlite = false;
 };
 

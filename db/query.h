@@ -34,6 +34,19 @@ struct ParsedText
 };
 ParsedText parseMarkers(const QString &text);
 
+// The one dialect change made for SQLite: a call of isnull( outside quoted parts becomes ifnull(,
+// because SQLite parses ISNULL as a postfix operator. Other drivers get the text unchanged.
+QString sqliteDialect(const QString &commandText);
+
+// ADO data type numbers recorded in Parameter::dataType.
+enum AdoType : int {
+    adEmpty = 0,
+    adSmallInt = 2,
+    adInteger = 3,
+    adDouble = 5,
+    adVarChar = 200,
+};
+
 // A query object on the connection: statement text as a list of lines, parameter list, current
 // result. Every statement is issued as: empty the text; set it (or append its lines); bind every
 // parameter by position; run the select or execute.
@@ -59,21 +72,27 @@ public:
     QString commandText() const;
     const QList<Parameter> &parameters() const { return m_params; }
 
-    // Binding by position; throws qalu::Failure for a position outside the list.
+    // Binding by position; throws qalu::Failure for a position outside the list. A null QString
+    // binds as the empty text, never as NULL.
     void setDouble(int position, double value);
     void setInteger(int position, qint32 value);
     void setByte(int position, quint8 value);
     void setString(int position, const QString &value);
 
-    // Run a select: every row fetched, positioned on the first.
+    // Run a select: every row fetched, positioned on the first. Opens the connection when it is
+    // closed; throws qalu::Failure with the driver's trimmed error text.
     void Open();
+    bool isOpen() const;
     int RecordCount() const;
     // First column of the current row; 0 / the empty text without a row or for NULL.
     qint32 firstFieldAsInteger() const;
     QString firstFieldAsText() const;
 
-    // Execute a statement that returns no rows. Returns the affected-row count.
+    // Execute a statement that returns no rows. Returns the affected-row count. Opens the
+    // connection when it is closed; throws qalu::Failure with the driver's trimmed error text.
     int ExecSQL();
+    int RowsAffected() const;
+    int commandTimeout() const { return m_timeout; }
 
 private:
     class Impl;
@@ -82,7 +101,13 @@ private:
     int m_timeout;
     QStringList m_lines;
     QList<Parameter> m_params;
+    QString m_commandText;
     std::unique_ptr<Impl> m_impl;
+
+    void rebuild();
+    Parameter &parameterAt(int position);
+    void bind(int position, QVariant value, ValueKind kind);
+    void ensureOpen();
 };
 
 } // namespace qalu::db

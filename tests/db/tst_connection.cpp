@@ -1,0 +1,182 @@
+// The connection: which Qt driver and ODBC string an ADO-style connection string becomes, the
+// clear failures for bad strings and missing databases, the error-text trimming, and the Qt
+// connection names.
+
+#include "db/connection.h"
+#include "db/query.h"
+#include "support/testdb.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace qalu::db;
+
+class TestConnection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void mapping_data()
+    {
+        QTest::addColumn<QString>("connection");
+        QTest::addColumn<int>("odbc");
+        QTest::addColumn<QString>("driver");
+        QTest::addColumn<QString>("database");
+
+        const int win = int(SqlServerOdbc::Windows);
+        const int tds = int(SqlServerOdbc::FreeTds);
+        const QString program = QStringLiteral(
+            "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=OlvaniM1;"
+            "Data Source=.\\sqlexpress");
+        QTest::newRow("program's string, Windows") << program << win << QStringLiteral("QODBC")
+            << QStringLiteral("Driver={SQL Server};Server=.\\sqlexpress;Database=OlvaniM1;Trusted_Connection=Yes");
+        QTest::newRow("program's string, FreeTDS: '.' is localhost") << program << tds << QStringLiteral("QODBC")
+            << QStringLiteral("Driver=FreeTDS;Server=localhost\\sqlexpress;Database=OlvaniM1;Trusted_Connection=Yes;"
+                              "TDS_Version=7.4;ClientCharset=UTF-8");
+        QTest::newRow("MSOLEDBSQL with user and password, quoted and blanks")
+            << QStringLiteral(" provider = MSOLEDBSQL ; data source=srv,1433; initial catalog='Pharma;DB' ;"
+                              "User ID=sa;Password=\"p;w}d\"")
+            << win << QStringLiteral("QODBC")
+            << QStringLiteral("Driver={SQL Server};Server=srv,1433;Database={Pharma;DB};UID=sa;PWD={p;w}}d}");
+        QTest::newRow("SQLNCLI11 without data source is the local server")
+            << QStringLiteral("Provider=SQLNCLI11;Integrated Security=SSPI") << tds << QStringLiteral("QODBC")
+            << QStringLiteral("Driver=FreeTDS;Server=localhost;Trusted_Connection=Yes;TDS_Version=7.4;ClientCharset=UTF-8");
+        QTest::newRow("SQLite file") << QStringLiteral("Provider=SQLite;Data Source=/var/lib/x/pharmacy.db") << tds
+                                     << QStringLiteral("QSQLITE") << QStringLiteral("/var/lib/x/pharmacy.db");
+        QTest::newRow("SQLite in memory") << QStringLiteral("provider=sqlite;data source=:memory:") << win
+                                          << QStringLiteral("QSQLITE") << QStringLiteral(":memory:");
+        QTest::newRow("ODBC driver string unchanged")
+            << QStringLiteral("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=x;Uid=u;Pwd=;") << tds
+            << QStringLiteral("QODBC")
+            << QStringLiteral("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=x;Uid=u;Pwd=;");
+        QTest::newRow("DSN: Qt adds its own DSN=") << QStringLiteral("DSN=pharmacy;UID=a") << tds
+                                                   << QStringLiteral("QODBC") << QStringLiteral("pharmacy;UID=a");
+    }
+
+    void mapping()
+    {
+        QFETCH(QString, connection);
+        QFETCH(int, odbc);
+        QFETCH(QString, driver);
+        QFETCH(QString, database);
+        const DriverTarget t = mapConnectionString(connection, SqlServerOdbc(odbc));
+        QCOMPARE(t.driver, driver);
+        QCOMPARE(t.databaseName, database);
+    }
+
+    void badStrings_data()
+    {
+        QTest::addColumn<QString>("connection");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("empty") << QStringLiteral("  ") << QStringLiteral("Malformed connection string: it is empty");
+        QTest::newRow("item without =") << QStringLiteral("Provider=SQLite;pharmacy.db")
+                                        << QStringLiteral("Malformed connection string: the item \"pharmacy.db\" has no '='");
+        QTest::newRow("unclosed quote") << QStringLiteral("Provider=SQLite;Data Source='x.db")
+                                        << QStringLiteral("Malformed connection string: the value of \"data source\" has no closing quote");
+        QTest::newRow("no provider") << QStringLiteral("Data Source=x.db")
+                                     << QStringLiteral("Malformed connection string: it names no provider");
+        QTest::newRow("unknown provider") << QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.mdb")
+                                          << QStringLiteral("Unknown provider \"Microsoft.Jet.OLEDB.4.0\" in the connection string");
+        QTest::newRow("SQLite without file") << QStringLiteral("Provider=SQLite")
+                                             << QStringLiteral("Malformed connection string: the SQLite provider needs a Data Source (the database file)");
+        QTest::newRow("empty item name") << QStringLiteral("Provider=SQLite;=x")
+                                         << QStringLiteral("Malformed connection string: an item has no name");
+    }
+
+    void badStrings()
+    {
+        QFETCH(QString, connection);
+        QFETCH(QString, message);
+        try {
+            mapConnectionString(connection, SqlServerOdbc::FreeTds);
+            QFAIL("no failure");
+        } catch (const qalu::Failure &f) {
+            QCOMPARE(f.text(), message);
+        }
+        // Opening with it fails the same way and leaves the connection closed.
+        TConnection c;
+        c.setConnectionString(connection);
+        QVERIFY_THROWS_EXCEPTION(qalu::Failure, c.Open());
+        QVERIFY(!c.Connected());
+    }
+
+    void errorText_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("driver");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("number");
+        QTest::newRow("trailing blanks, controls and full stops")
+            << QStringLiteral("Invalid column name 'x'. \r\n.\t") << QString() << QStringLiteral("207")
+            << QStringLiteral("Invalid column name 'x'") << qint64(207);
+        QTest::newRow("inner full stops stay") << QStringLiteral("a. b.c") << QString() << QString()
+                                               << QStringLiteral("a. b.c") << qint64(0);
+        QTest::newRow("driver text when the database says nothing")
+            << QStringLiteral(" . ") << QStringLiteral("QODBC: Unable to connect.") << QStringLiteral("08001")
+            << QStringLiteral("QODBC: Unable to connect") << qint64(8001);
+        QTest::newRow("nothing left: fixed text with the code") << QString() << QStringLiteral("...")
+                                                                << QStringLiteral("18456")
+                                                                << QStringLiteral("Database error 18456") << qint64(18456);
+    }
+
+    void errorText()
+    {
+        QFETCH(QString, database);
+        QFETCH(QString, driver);
+        QFETCH(QString, code);
+        QFETCH(QString, text);
+        QFETCH(qint64, number);
+        const qalu::Failure f = sqlFailure(QSqlError(driver, database, QSqlError::StatementError, code));
+        QCOMPARE(f.text(), text);
+        QCOMPARE(f.code(), number);
+    }
+
+    void missingSqliteFileIsNotCreated()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("absent.db"));
+        TConnection c;
+        c.setConnectionString(QStringLiteral("Provider=SQLite;Data Source=") + file);
+        QVERIFY_THROWS_EXCEPTION(qalu::Failure, c.Open());
+        QVERIFY(!c.Connected());
+        QVERIFY(!QFile::exists(file));
+    }
+
+    void unreachableServerFailsWithDriverText()
+    {
+        // Nothing listens on port 1 of the loopback: the driver's own error comes back, trimmed.
+        TConnection c;
+        c.setConnectionString(QStringLiteral(
+            "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=1;Database=x;Uid=postgres;Pwd=;"));
+        try {
+            c.Open();
+            QFAIL("opened");
+        } catch (const qalu::Failure &f) {
+            QVERIFY2(!f.text().isEmpty(), "empty failure text");
+            QVERIFY2(f.text().back().unicode() > 32 && f.text().back() != u'.', qPrintable(f.text()));
+        }
+        QVERIFY(!c.Connected());
+    }
+
+    void connectionNamesAreUniqueAndRemoved()
+    {
+        QString first;
+        {
+            TConnection a;
+            TConnection b;
+            QVERIFY(a.qtConnectionName() != b.qtConnectionName());
+            a.setConnectionString(QStringLiteral("Provider=SQLite;Data Source=:memory:"));
+            a.Open();
+            QVERIFY(a.Connected());
+            first = a.qtConnectionName();
+            QVERIFY(QSqlDatabase::contains(first));
+        }
+        QVERIFY(!QSqlDatabase::contains(first));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConnection)
+#include "tst_connection.moc"
