@@ -8,12 +8,16 @@
 
 #include "recording_notifier.h"
 #include "support/http_server.h"
+#include "support/testdb.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QScrollArea>
+#include <QProcess>
 #include <QScrollBar>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -73,6 +77,7 @@ private slots:
     void downloadFailure();
     void closeToleratesAMissingFile();
     void updateButtonRunsOneUpdate();
+    void demoWorkbookAppliedFromTheServer();
 
     void windowAsDesigned();
     void scrollBarsFollowTheClientArea_data();
@@ -248,6 +253,58 @@ void TestForm1::updateButtonRunsOneUpdate()
     const QString expected = qalu::db::updateMessage(qalu::db::UpdateOutcome::ReadFailed);
     QCOMPARE(notifier.entries, QList<RecordingNotifier::Entry>{message(expected)});
     QVERIFY(form.UploadBut->isEnabled());
+}
+
+namespace {
+int countRows(const QString &databaseFile, const QString &table)
+{
+    const QString name = QStringLiteral("tst_form1_count");
+    int count = -1;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(databaseFile);
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(QStringLiteral("select count(*) from ") + table) && q.next())
+                count = q.value(0).toInt();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return count;
+}
+} // namespace
+
+// The whole road: the seeded database, the demo workbook (made by the demo's own script) served
+// over HTTP, downloaded at start and applied by one click.
+void TestForm1::demoWorkbookAppliedFromTheServer()
+{
+    FormSettings settings = settingsFor(QStringLiteral("/good"));
+    settings.connectionString = qalu::testdb::createSqliteDatabase(*m_dir);
+    const QString database = m_dir->filePath(QStringLiteral("pharmacy.db"));
+    QTemporaryDir www;
+    QVERIFY(QDir(www.path()).mkpath(QStringLiteral("upload")));
+    QProcess maker;
+    maker.start(QStringLiteral(QALU_WORKBOOK_PYTHON),
+                {QStringLiteral(QALU_SOURCE_DIR "/scripts/make-demo-workbook"), database,
+                 www.filePath(QStringLiteral("upload/F4-7-2021.xlsx"))});
+    QVERIFY(maker.waitForFinished(30000));
+    QVERIFY2(maker.exitCode() == 0, maker.readAllStandardError().constData());
+    TestHttpServer server(www.path());
+    QVERIFY(server.isRunning());
+    settings.downloadUrl = server.url(QStringLiteral("/upload/F4-7-2021.xlsx"));
+    const int medicinesBefore = countRows(database, QStringLiteral("mat00"));
+    const int categoriesBefore = countRows(database, QStringLiteral("Category00"));
+    RecordingNotifier notifier;
+    TForm1 form(settings, &notifier);
+    form.show();
+    QVERIFY(form.UploadBut->isEnabled());
+
+    form.UploadBut->Click();
+
+    const QString completed = qalu::db::updateMessage(qalu::db::UpdateOutcome::Completed);
+    QCOMPARE(notifier.entries, QList<RecordingNotifier::Entry>{message(completed)});
+    QCOMPARE(countRows(database, QStringLiteral("mat00")), medicinesBefore + 3);
+    QCOMPARE(countRows(database, QStringLiteral("Category00")), categoriesBefore + 1);
 }
 
 void TestForm1::windowAsDesigned()
