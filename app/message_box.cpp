@@ -57,12 +57,14 @@ MessageBox::MessageBox(const QString &text, QWidget *parent)
 
     const int buttonWidth = std::max(h(50), fm.horizontalAdvance(m_ok->text()) + h(8));
     const int buttonHeight = v(14);
-    const int contentWidth = std::max(textWidth, buttonWidth);
+    // Wide enough for the caption too, so a short message does not cut the title short.
+    const int captionWidth = fm.horizontalAdvance(windowTitle()) + h(8) * 2 + 48;
+    const int contentWidth = std::max({textWidth, buttonWidth, captionWidth - h(16)});
     const int width = h(8) + contentWidth + h(8);
     const int buttonTop = v(8) + textHeight + v(10);
     const int height = buttonTop + buttonHeight + v(8);
 
-    m_label->setGeometry(h(8), v(8), textWidth, textHeight);
+    m_label->setGeometry(h(8), v(8), contentWidth, textHeight);
     m_ok->setGeometry((width - buttonWidth) / 2, buttonTop, buttonWidth, buttonHeight);
     setFixedSize(width, height);
     if (screen)
