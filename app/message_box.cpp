@@ -58,7 +58,8 @@ MessageBox::MessageBox(const QString &text, QWidget *parent)
     const int buttonWidth = std::max(h(50), fm.horizontalAdvance(m_ok->text()) + h(8));
     const int buttonHeight = v(14);
     // Wide enough for the caption too, so a short message does not cut the title short.
-    const int captionWidth = fm.horizontalAdvance(windowTitle()) + h(8) * 2 + 48;
+    // (The title bar font is usually larger, and the bar carries an icon and buttons.)
+    const int captionWidth = fm.horizontalAdvance(windowTitle()) * 3 / 2 + 96;
     const int contentWidth = std::max({textWidth, buttonWidth, captionWidth - h(16)});
     const int width = h(8) + contentWidth + h(8);
     const int buttonTop = v(8) + textHeight + v(10);
