@@ -46,6 +46,7 @@ FormSettings::FormSettings()
     : connectionString(QString::fromUtf8(config::connectionString))
     , downloadUrl(QString::fromUtf8(config::downloadUrl))
     , workbookPath(QString::fromUtf8(config::workbookPath))
+    , download(&downloadToFile)
 {
 }
 
@@ -150,8 +151,8 @@ void TForm1::FormShow(QObject *)
     }
 
     try {
-        const DownloadResult result = downloadToFile(m_settings.downloadUrl, m_settings.workbookPath,
-                                                     m_settings.downloadLimits);
+        const DownloadResult result = m_settings.download(m_settings.downloadUrl, m_settings.workbookPath,
+                                                          m_settings.downloadLimits);
         if (result.ok) {
             UploadBut->setEnabled(true);
         } else {

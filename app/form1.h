@@ -9,6 +9,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
+
 class QLabel;
 class QScrollArea;
 
@@ -30,6 +32,8 @@ struct FormSettings
     QString downloadUrl;
     QString workbookPath;
     DownloadLimits downloadLimits;
+    // The download step; tests replace it to make it raise, which a real server cannot.
+    std::function<DownloadResult(const QString &url, const QString &path, const DownloadLimits &limits)> download;
 };
 
 // The main window `Form1`: two pictures, the hidden price grid and the update button, with the

@@ -75,6 +75,7 @@ private slots:
     void databaseFailure();
     void downloadFailure_data();
     void downloadFailure();
+    void raisedDownloadFailure();
     void closeToleratesAMissingFile();
     void updateButtonRunsOneUpdate();
     void demoWorkbookAppliedFromTheServer();
@@ -223,6 +224,24 @@ void TestForm1::downloadFailure()
     QVERIFY(!QFile::exists(settings.workbookPath));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("pharmacy.db")});
+}
+
+// A download step that raises instead of returning a result: the message and nothing else; the
+// window stays and the button keeps its state.
+void TestForm1::raisedDownloadFailure()
+{
+    FormSettings settings = settingsFor(QStringLiteral("/good"));
+    settings.download = [](const QString &, const QString &, const qalu::DownloadLimits &) -> qalu::DownloadResult {
+        throw qalu::Failure(QStringLiteral("out of memory"));
+    };
+    RecordingNotifier notifier;
+    TForm1 form(settings, &notifier);
+
+    form.show();
+
+    QCOMPARE(notifier.entries, QList<RecordingNotifier::Entry>{message(downloadProblem)});
+    QVERIFY(form.isVisible());
+    QVERIFY(form.UploadBut->isEnabled());
 }
 
 void TestForm1::closeToleratesAMissingFile()
