@@ -75,8 +75,8 @@ QHash<QString, QString> parseItems(const QString &text)
 // An ODBC attribute value, braced when it holds characters that would end or open one.
 QString odbcValue(const QString &value)
 {
-    if (!value.contains(u';') && !value.contains(u'{') && !value.contains(u'}')
-        && !value.contains(u'=') && value.trimmed() == value)
+    if (!value.contains(u';') && !value.contains(u'{') && !value.contains(u'}') && !value.contains(u'=')
+        && value.trimmed() == value)
         return value;
     QString escaped = value;
     escaped.replace(QStringLiteral("}"), QStringLiteral("}}"));
@@ -100,8 +100,8 @@ bool startsWithKey(const QString &text, QLatin1StringView key)
 
 DriverTarget mapSqlServer(const QHash<QString, QString> &items, SqlServerOdbc odbc)
 {
-    QString server = items.value(QStringLiteral("data source"),
-                                 items.value(QStringLiteral("server"), QStringLiteral(".")));
+    QString server = items.value(
+        QStringLiteral("data source"), items.value(QStringLiteral("server"), QStringLiteral(".")));
     if (server.isEmpty())
         server = QStringLiteral(".");
     QStringList parts;
@@ -116,8 +116,8 @@ DriverTarget mapSqlServer(const QHash<QString, QString> &items, SqlServerOdbc od
         parts << QStringLiteral("Driver=FreeTDS");
     }
     parts << QStringLiteral("Server=") + odbcValue(server);
-    const QString catalog = items.value(QStringLiteral("initial catalog"),
-                                        items.value(QStringLiteral("database")));
+    const QString catalog
+        = items.value(QStringLiteral("initial catalog"), items.value(QStringLiteral("database")));
     if (!catalog.isEmpty())
         parts << QStringLiteral("Database=") + odbcValue(catalog);
     if (isTrue(items.value(QStringLiteral("integrated security")))
@@ -128,7 +128,7 @@ DriverTarget mapSqlServer(const QHash<QString, QString> &items, SqlServerOdbc od
         if (!user.isEmpty()) {
             parts << QStringLiteral("UID=") + odbcValue(user);
             parts << QStringLiteral("PWD=")
-                         + odbcValue(items.value(QStringLiteral("password"), items.value(QStringLiteral("pwd"))));
+                    + odbcValue(items.value(QStringLiteral("password"), items.value(QStringLiteral("pwd"))));
         }
     }
     if (odbc == SqlServerOdbc::FreeTds)
@@ -136,17 +136,17 @@ DriverTarget mapSqlServer(const QHash<QString, QString> &items, SqlServerOdbc od
 
     // Login timeout as ADO's default (15 s) unless the string names one.
     bool ok = false;
-    int loginTimeout = items.value(QStringLiteral("connect timeout"),
-                                   items.value(QStringLiteral("connection timeout")))
-                           .toInt(&ok);
+    int loginTimeout
+        = items.value(QStringLiteral("connect timeout"), items.value(QStringLiteral("connection timeout")))
+              .toInt(&ok);
     if (!ok || loginTimeout < 0)
         loginTimeout = 15;
 
     DriverTarget t;
     t.driver = QStringLiteral("QODBC");
     t.databaseName = parts.join(u';');
-    t.connectOptions = QStringLiteral("SQL_ATTR_ODBC_VERSION=SQL_OV_ODBC3;SQL_ATTR_LOGIN_TIMEOUT=%1")
-                           .arg(loginTimeout);
+    t.connectOptions
+        = QStringLiteral("SQL_ATTR_ODBC_VERSION=SQL_OV_ODBC3;SQL_ATTR_LOGIN_TIMEOUT=%1").arg(loginTimeout);
     return t;
 }
 

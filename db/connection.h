@@ -12,8 +12,8 @@ namespace qalu::db {
 // What an ADO-style connection string maps to.
 struct DriverTarget
 {
-    QString driver;        // "QSQLITE" or "QODBC"
-    QString databaseName;  // the file for QSQLITE, the ODBC connection string for QODBC
+    QString driver; // "QSQLITE" or "QODBC"
+    QString databaseName; // the file for QSQLITE, the ODBC connection string for QODBC
     QString connectOptions; // Qt connect options (busy timeout, ODBC version, login timeout)
 };
 

@@ -12,9 +12,9 @@
 #include <QUuid>
 #include <QtEndian>
 
-#include <sqlite3.h>
 #include <sql.h>
 #include <sqlext.h>
+#include <sqlite3.h>
 
 #include <cmath>
 #include <limits>
@@ -50,8 +50,7 @@ QVariant guidText(const QVariant &value)
             return value;
         const auto *u = reinterpret_cast<const uchar *>(b.constData());
         const QUuid id(qFromLittleEndian<quint32>(u), qFromLittleEndian<quint16>(u + 4),
-                       qFromLittleEndian<quint16>(u + 6), u[8], u[9], u[10], u[11], u[12], u[13],
-                       u[14], u[15]);
+            qFromLittleEndian<quint16>(u + 6), u[8], u[9], u[10], u[11], u[12], u[13], u[14], u[15]);
         return id.toString(QUuid::WithBraces).toUpper();
     }
     if (value.typeId() == QMetaType::QString) {
@@ -87,11 +86,11 @@ Failure placeholderMismatch(qsizetype placeholders, qsizetype parameters)
                        .arg(parameters));
 }
 
-// --- SQLite: statements go to the sqlite3 handle of the QSQLITE connection itself. Qt's
-// QSqlQuery::prepare would first rewrite the text (QSQLITE reports named placeholders, so Qt
-// turns every '?' into ":0", ":1", ...), and it costs about half again the time of the statement
-// on an in-memory database. Debian's QSQLITE plugin links the system libsqlite3, as this library
-// does, so both use the one SQLite in the process.
+// --- SQLite: statements go to the sqlite3 handle of the QSQLITE connection itself. QSQLITE
+// reports named placeholders, so QSqlQuery::prepare runs Qt's placeholder scans over the text and
+// may hand SQLite a rewritten one (Qt 6.4 was seen turning '?' into ":0"); it also costs about
+// half again the time of the statement on an in-memory database. Debian's QSQLITE plugin links the system
+// libsqlite3, as this library does, so both use the one SQLite in the process.
 
 Failure sqliteFailure(sqlite3 *h)
 {
@@ -237,7 +236,7 @@ void setQueryTimeout(const QSqlQuery &q, int seconds)
 }
 
 int runOdbc(const QSqlDatabase &db, const QString &text, const QList<Parameter> &params, int timeout,
-            QList<Row> *rows)
+    QList<Row> *rows)
 {
     QSqlQuery q(db);
     q.setForwardOnly(true);
@@ -279,6 +278,17 @@ int runOdbc(const QSqlDatabase &db, const QString &text, const QList<Parameter> 
             throw sqlFailure(q.lastError());
     }
     return affected;
+}
+
+sqlite3 *sqliteHandle(const QSqlDatabase &db)
+{
+    const QVariant h = db.driver()->handle();
+    if (!h.isValid() || qstrcmp(h.typeName(), "sqlite3*") != 0)
+        throw Failure(QStringLiteral("The SQLite connection has no database handle"));
+    sqlite3 *handle = *static_cast<sqlite3 *const *>(h.constData());
+    if (!handle)
+        throw Failure(QStringLiteral("The SQLite connection has no database handle"));
+    return handle;
 }
 
 // QSQLITE's own default busy timeout, for the query objects that keep the driver's default.
@@ -374,7 +384,10 @@ public:
 };
 
 TQuery::TQuery(TConnection &connection, const QString &name, int commandTimeoutSeconds)
-    : m_connection(connection), m_name(name), m_timeout(commandTimeoutSeconds), m_impl(std::make_unique<Impl>())
+    : m_connection(connection)
+    , m_name(name)
+    , m_timeout(commandTimeoutSeconds)
+    , m_impl(std::make_unique<Impl>())
 {
 }
 
@@ -392,7 +405,7 @@ void TQuery::setText(const QString &line)
 {
     m_impl->open = false;
     m_impl->rows.clear();
-    m_lines = QStringList{line};
+    m_lines = QStringList { line };
     rebuild();
 }
 
@@ -452,16 +465,25 @@ void TQuery::bind(int position, QVariant value, ValueKind kind)
     Parameter &p = parameterAt(position);
     if (p.dataType == adEmpty) {
         switch (kind) {
-        case ValueKind::Double: p.dataType = adDouble; break;
-        case ValueKind::Integer: p.dataType = adInteger; break;
-        case ValueKind::Byte: p.dataType = adSmallInt; break;
-        case ValueKind::Text: p.dataType = adVarChar; break;
+        case ValueKind::Double:
+            p.dataType = adDouble;
+            break;
+        case ValueKind::Integer:
+            p.dataType = adInteger;
+            break;
+        case ValueKind::Byte:
+            p.dataType = adSmallInt;
+            break;
+        case ValueKind::Text:
+            p.dataType = adVarChar;
+            break;
         }
     }
     // Character and binary types grow to the longest value bound; other types have no size.
     const bool sized = (p.dataType >= 128 && p.dataType <= 130) || (p.dataType >= 200 && p.dataType <= 205);
     if (sized) {
-        const int length = kind == ValueKind::Text ? (textOf(value).isEmpty() ? -1 : int(textOf(value).size())) : 16;
+        const int length
+            = kind == ValueKind::Text ? (textOf(value).isEmpty() ? -1 : int(textOf(value).size())) : 16;
         if (p.size == 0 || p.size < length)
             p.size = length;
     }
@@ -505,11 +527,10 @@ void TQuery::Open()
             m_impl->dialectText = sqliteDialect(m_commandText);
             m_impl->dialectValid = true;
         }
-        const QVariant h = db.driver()->handle();
-        sqlite3 *handle = *static_cast<sqlite3 *const *>(h.constData());
+        sqlite3 *handle = sqliteHandle(db);
         try {
             runSqlite(handle, m_impl->dialectText, m_params,
-                      m_timeout > 0 ? m_timeout * 1000 : sqliteDefaultBusyMs, &m_impl->rows);
+                m_timeout > 0 ? m_timeout * 1000 : sqliteDefaultBusyMs, &m_impl->rows);
         } catch (...) {
             m_impl->rows.clear();
             throw;
@@ -594,10 +615,9 @@ int TQuery::ExecSQL()
             m_impl->dialectText = sqliteDialect(m_commandText);
             m_impl->dialectValid = true;
         }
-        const QVariant h = db.driver()->handle();
-        sqlite3 *handle = *static_cast<sqlite3 *const *>(h.constData());
+        sqlite3 *handle = sqliteHandle(db);
         m_impl->affected = runSqlite(handle, m_impl->dialectText, m_params,
-                                     m_timeout > 0 ? m_timeout * 1000 : sqliteDefaultBusyMs, nullptr);
+            m_timeout > 0 ? m_timeout * 1000 : sqliteDefaultBusyMs, nullptr);
     } else {
         m_impl->affected = runOdbc(db, m_commandText, m_params, m_timeout, nullptr);
     }

@@ -19,9 +19,9 @@ enum class ValueKind { Double, Integer, Byte, Text };
 // One positional parameter of a query object, as the marker parse left it.
 struct Parameter
 {
-    QString name;          // the marker without its colon
-    int position = 0;      // from 0, in order of appearance
-    int dataType = 0;      // ADO type number: 0 not set, 5 double, 3 integer, 2 smallint, 200 varchar
+    QString name; // the marker without its colon
+    int position = 0; // from 0, in order of appearance
+    int dataType = 0; // ADO type number: 0 not set, 5 double, 3 integer, 2 smallint, 200 varchar
     int size = 0;
     QVariant value;
 };
@@ -29,8 +29,8 @@ struct Parameter
 // Result of scanning a statement text for ":name" markers.
 struct ParsedText
 {
-    QString commandText;   // the text with each marker replaced by '?'
-    QStringList names;     // one name per marker, in order
+    QString commandText; // the text with each marker replaced by '?'
+    QStringList names; // one name per marker, in order
 };
 ParsedText parseMarkers(const QString &text);
 

@@ -27,14 +27,18 @@ private slots:
 
         const int win = int(SqlServerOdbc::Windows);
         const int tds = int(SqlServerOdbc::FreeTds);
-        const QString program = QStringLiteral(
-            "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=OlvaniM1;"
-            "Data Source=.\\sqlexpress");
-        QTest::newRow("program's string, Windows") << program << win << QStringLiteral("QODBC")
-            << QStringLiteral("Driver={SQL Server};Server=.\\sqlexpress;Database=OlvaniM1;Trusted_Connection=Yes");
-        QTest::newRow("program's string, FreeTDS: '.' is localhost") << program << tds << QStringLiteral("QODBC")
-            << QStringLiteral("Driver=FreeTDS;Server=localhost\\sqlexpress;Database=OlvaniM1;Trusted_Connection=Yes;"
-                              "TDS_Version=7.4;ClientCharset=UTF-8");
+        const QString program = QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist "
+                                               "Security Info=False;Initial Catalog=OlvaniM1;"
+                                               "Data Source=.\\sqlexpress");
+        QTest::newRow("program's string, Windows")
+            << program << win << QStringLiteral("QODBC")
+            << QStringLiteral(
+                   "Driver={SQL Server};Server=.\\sqlexpress;Database=OlvaniM1;Trusted_Connection=Yes");
+        QTest::newRow("program's string, FreeTDS: '.' is localhost")
+            << program << tds << QStringLiteral("QODBC")
+            << QStringLiteral(
+                   "Driver=FreeTDS;Server=localhost\\sqlexpress;Database=OlvaniM1;Trusted_Connection=Yes;"
+                   "TDS_Version=7.4;ClientCharset=UTF-8");
         QTest::newRow("MSOLEDBSQL with user and password, quoted and blanks")
             << QStringLiteral(" provider = MSOLEDBSQL ; data source=srv,1433; initial catalog='Pharma;DB' ;"
                               "User ID=sa;Password=\"p;w}d\"")
@@ -42,17 +46,21 @@ private slots:
             << QStringLiteral("Driver={SQL Server};Server=srv,1433;Database={Pharma;DB};UID=sa;PWD={p;w}}d}");
         QTest::newRow("SQLNCLI11 without data source is the local server")
             << QStringLiteral("Provider=SQLNCLI11;Integrated Security=SSPI") << tds << QStringLiteral("QODBC")
-            << QStringLiteral("Driver=FreeTDS;Server=localhost;Trusted_Connection=Yes;TDS_Version=7.4;ClientCharset=UTF-8");
-        QTest::newRow("SQLite file") << QStringLiteral("Provider=SQLite;Data Source=/var/lib/x/pharmacy.db") << tds
-                                     << QStringLiteral("QSQLITE") << QStringLiteral("/var/lib/x/pharmacy.db");
+            << QStringLiteral("Driver=FreeTDS;Server=localhost;Trusted_Connection=Yes;TDS_Version=7.4;"
+                              "ClientCharset=UTF-8");
+        QTest::newRow("SQLite file") << QStringLiteral("Provider=SQLite;Data Source=/var/lib/x/pharmacy.db")
+                                     << tds << QStringLiteral("QSQLITE")
+                                     << QStringLiteral("/var/lib/x/pharmacy.db");
         QTest::newRow("SQLite in memory") << QStringLiteral("provider=sqlite;data source=:memory:") << win
                                           << QStringLiteral("QSQLITE") << QStringLiteral(":memory:");
         QTest::newRow("ODBC driver string unchanged")
-            << QStringLiteral("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=x;Uid=u;Pwd=;") << tds
-            << QStringLiteral("QODBC")
-            << QStringLiteral("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=x;Uid=u;Pwd=;");
-        QTest::newRow("DSN: Qt adds its own DSN=") << QStringLiteral("DSN=pharmacy;UID=a") << tds
-                                                   << QStringLiteral("QODBC") << QStringLiteral("pharmacy;UID=a");
+            << QStringLiteral("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=x;Uid=u;Pwd=;")
+            << tds << QStringLiteral("QODBC")
+            << QStringLiteral(
+                   "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=x;Uid=u;Pwd=;");
+        QTest::newRow("DSN: Qt adds its own DSN=")
+            << QStringLiteral("DSN=pharmacy;UID=a") << tds << QStringLiteral("QODBC")
+            << QStringLiteral("pharmacy;UID=a");
     }
 
     void mapping()
@@ -70,19 +78,26 @@ private slots:
     {
         QTest::addColumn<QString>("connection");
         QTest::addColumn<QString>("message");
-        QTest::newRow("empty") << QStringLiteral("  ") << QStringLiteral("Malformed connection string: it is empty");
-        QTest::newRow("item without =") << QStringLiteral("Provider=SQLite;pharmacy.db")
-                                        << QStringLiteral("Malformed connection string: the item \"pharmacy.db\" has no '='");
-        QTest::newRow("unclosed quote") << QStringLiteral("Provider=SQLite;Data Source='x.db")
-                                        << QStringLiteral("Malformed connection string: the value of \"data source\" has no closing quote");
+        QTest::newRow("empty") << QStringLiteral("  ")
+                               << QStringLiteral("Malformed connection string: it is empty");
+        QTest::newRow("item without =")
+            << QStringLiteral("Provider=SQLite;pharmacy.db")
+            << QStringLiteral("Malformed connection string: the item \"pharmacy.db\" has no '='");
+        QTest::newRow("unclosed quote")
+            << QStringLiteral("Provider=SQLite;Data Source='x.db")
+            << QStringLiteral(
+                   "Malformed connection string: the value of \"data source\" has no closing quote");
         QTest::newRow("no provider") << QStringLiteral("Data Source=x.db")
                                      << QStringLiteral("Malformed connection string: it names no provider");
-        QTest::newRow("unknown provider") << QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.mdb")
-                                          << QStringLiteral("Unknown provider \"Microsoft.Jet.OLEDB.4.0\" in the connection string");
-        QTest::newRow("SQLite without file") << QStringLiteral("Provider=SQLite")
-                                             << QStringLiteral("Malformed connection string: the SQLite provider needs a Data Source (the database file)");
-        QTest::newRow("empty item name") << QStringLiteral("Provider=SQLite;=x")
-                                         << QStringLiteral("Malformed connection string: an item has no name");
+        QTest::newRow("unknown provider")
+            << QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.mdb")
+            << QStringLiteral("Unknown provider \"Microsoft.Jet.OLEDB.4.0\" in the connection string");
+        QTest::newRow("SQLite without file")
+            << QStringLiteral("Provider=SQLite")
+            << QStringLiteral("Malformed connection string: the SQLite provider needs a Data Source (the "
+                              "database file)");
+        QTest::newRow("empty item name") << QStringLiteral(
+            "Provider=SQLite;=x") << QStringLiteral("Malformed connection string: an item has no name");
     }
 
     void badStrings()
@@ -112,14 +127,14 @@ private slots:
         QTest::newRow("trailing blanks, controls and full stops")
             << QStringLiteral("Invalid column name 'x'. \r\n.\t") << QString() << QStringLiteral("207")
             << QStringLiteral("Invalid column name 'x'") << qint64(207);
-        QTest::newRow("inner full stops stay") << QStringLiteral("a. b.c") << QString() << QString()
-                                               << QStringLiteral("a. b.c") << qint64(0);
+        QTest::newRow("inner full stops stay")
+            << QStringLiteral("a. b.c") << QString() << QString() << QStringLiteral("a. b.c") << qint64(0);
         QTest::newRow("driver text when the database says nothing")
             << QStringLiteral(" . ") << QStringLiteral("QODBC: Unable to connect.") << QStringLiteral("08001")
             << QStringLiteral("QODBC: Unable to connect") << qint64(8001);
-        QTest::newRow("nothing left: fixed text with the code") << QString() << QStringLiteral("...")
-                                                                << QStringLiteral("18456")
-                                                                << QStringLiteral("Database error 18456") << qint64(18456);
+        QTest::newRow("nothing left: fixed text with the code")
+            << QString() << QStringLiteral("...") << QStringLiteral("18456")
+            << QStringLiteral("Database error 18456") << qint64(18456);
     }
 
     void errorText()

@@ -21,43 +21,49 @@ private slots:
         QTest::addColumn<QStringList>("names");
 
         QTest::newRow("price update keeps both blanks before where")
-            << QStringLiteral("update mat00 set salp= :a0,price1= :a1,salp2= :a2,price2= :a3  where guid= :a4")
+            << QStringLiteral(
+                   "update mat00 set salp= :a0,price1= :a1,salp2= :a2,price2= :a3  where guid= :a4")
             << QStringLiteral("update mat00 set salp= ?,price1= ?,salp2= ?,price2= ?  where guid= ?")
-            << QStringList{QStringLiteral("a0"), QStringLiteral("a1"), QStringLiteral("a2"),
-                           QStringLiteral("a3"), QStringLiteral("a4")};
+            << QStringList { QStringLiteral("a0"), QStringLiteral("a1"), QStringLiteral("a2"),
+                   QStringLiteral("a3"), QStringLiteral("a4") };
         QTest::newRow("a10 after a1 is its own marker")
             << QStringLiteral("values(:a1,:a10)") << QStringLiteral("values(?,?)")
-            << QStringList{QStringLiteral("a1"), QStringLiteral("a10")};
+            << QStringList { QStringLiteral("a1"), QStringLiteral("a10") };
         QTest::newRow("colon inside apostrophes")
-            << QStringLiteral("select ':a0' from t where x= :a1") << QStringLiteral("select ':a0' from t where x= ?")
-            << QStringList{QStringLiteral("a1")};
+            << QStringLiteral("select ':a0' from t where x= :a1")
+            << QStringLiteral("select ':a0' from t where x= ?") << QStringList { QStringLiteral("a1") };
         QTest::newRow("colon inside double quotes")
-            << QStringLiteral("select \"a:b\" from t") << QStringLiteral("select \"a:b\" from t") << QStringList{};
+            << QStringLiteral("select \"a:b\" from t") << QStringLiteral("select \"a:b\" from t")
+            << QStringList {};
         QTest::newRow("colon inside grave accents")
-            << QStringLiteral("select `a:b`, :a0") << QStringLiteral("select `a:b`, ?") << QStringList{QStringLiteral("a0")};
+            << QStringLiteral("select `a:b`, :a0") << QStringLiteral("select `a:b`, ?")
+            << QStringList { QStringLiteral("a0") };
         QTest::newRow("any quote closes a quoted part")
-            << QStringLiteral("select 'it\" :a0") << QStringLiteral("select 'it\" ?") << QStringList{QStringLiteral("a0")};
+            << QStringLiteral("select 'it\" :a0") << QStringLiteral("select 'it\" ?")
+            << QStringList { QStringLiteral("a0") };
         QTest::newRow("double colon becomes one plain colon")
-            << QStringLiteral("select x::int, :a0") << QStringLiteral("select x:int, ?") << QStringList{QStringLiteral("a0")};
+            << QStringLiteral("select x::int, :a0") << QStringLiteral("select x:int, ?")
+            << QStringList { QStringLiteral("a0") };
         QTest::newRow("triple colon: plain colon then marker")
-            << QStringLiteral("a:::b c") << QStringLiteral("a:? c") << QStringList{QStringLiteral("b")};
+            << QStringLiteral("a:::b c") << QStringLiteral("a:? c") << QStringList { QStringLiteral("b") };
         QTest::newRow("name ends at blank comma semicolon parenthesis CR LF")
             << QStringLiteral(":a :b,:c;:d):e\r:f\n:g") << QStringLiteral("? ?,?;?)?\r?\n?")
-            << QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d"),
-                           QStringLiteral("e"), QStringLiteral("f"), QStringLiteral("g")};
+            << QStringList { QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"),
+                   QStringLiteral("d"), QStringLiteral("e"), QStringLiteral("f"), QStringLiteral("g") };
         QTest::newRow("other characters belong to the name")
             << QStringLiteral("x= :a0+1 and y=:b=2") << QStringLiteral("x= ? and y=?")
-            << QStringList{QStringLiteral("a0+1"), QStringLiteral("b=2")};
+            << QStringList { QStringLiteral("a0+1"), QStringLiteral("b=2") };
         QTest::newRow("quoted name loses its quotes, blank inside kept")
             << QStringLiteral("where n= :\"my name\" and m= :a0") << QStringLiteral("where n= ? and m= ?")
-            << QStringList{QStringLiteral("my name"), QStringLiteral("a0")};
+            << QStringList { QStringLiteral("my name"), QStringLiteral("a0") };
         QTest::newRow("repeated name gives two parameters")
             << QStringLiteral("where a= :x or b= :x") << QStringLiteral("where a= ? or b= ?")
-            << QStringList{QStringLiteral("x"), QStringLiteral("x")};
+            << QStringList { QStringLiteral("x"), QStringLiteral("x") };
         QTest::newRow("colon at the end is an unnamed marker")
-            << QStringLiteral("select :") << QStringLiteral("select ?") << QStringList{QString()};
+            << QStringLiteral("select :") << QStringLiteral("select ?") << QStringList { QString() };
         QTest::newRow("no markers") << QStringLiteral("select max(nnum)+1 from Category00 ")
-                                    << QStringLiteral("select max(nnum)+1 from Category00 ") << QStringList{};
+                                    << QStringLiteral("select max(nnum)+1 from Category00 ")
+                                    << QStringList {};
     }
 
     void parse()
@@ -153,16 +159,16 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("call") << QStringLiteral("select isnull(max(nnum),0) from Category00")
                               << QStringLiteral("select ifnull(max(nnum),0) from Category00");
-        QTest::newRow("upper case, blank before parenthesis") << QStringLiteral("select ISNULL (a,0), IsNull(b,1)")
-                                                                << QStringLiteral("select IFNULL (a,0), IFNULL(b,1)");
+        QTest::newRow("upper case, blank before parenthesis") << QStringLiteral(
+            "select ISNULL (a,0), IsNull(b,1)") << QStringLiteral("select IFNULL (a,0), IFNULL(b,1)");
         QTest::newRow("inside apostrophes") << QStringLiteral("select 'isnull(x' || isnull(a,'')")
                                             << QStringLiteral("select 'isnull(x' || ifnull(a,'')");
-        QTest::newRow("inside double quotes and grave accents")
-            << QStringLiteral("select \"isnull(\", `isnull(`") << QStringLiteral("select \"isnull(\", `isnull(`");
+        QTest::newRow("inside double quotes and grave accents") << QStringLiteral(
+            "select \"isnull(\", `isnull(`") << QStringLiteral("select \"isnull(\", `isnull(`");
         QTest::newRow("part of a longer name") << QStringLiteral("select myisnull(a), isnullx(b)")
                                                << QStringLiteral("select myisnull(a), isnullx(b)");
-        QTest::newRow("operator without call") << QStringLiteral("select a isnull from t")
-                                               << QStringLiteral("select a isnull from t");
+        QTest::newRow("operator without call")
+            << QStringLiteral("select a isnull from t") << QStringLiteral("select a isnull from t");
     }
 
     void sqliteDialect()

@@ -42,8 +42,9 @@ private slots:
         c.setConnectionString(pg.connectionString());
         c.Open();
         TQuery q(c, QStringLiteral("qgeneral"), 50);
-        q.setText(QStringLiteral("create table kinds (d double precision, i integer, b smallint, t varchar(20), "
-                                 "e varchar(20))"));
+        q.setText(
+            QStringLiteral("create table kinds (d double precision, i integer, b smallint, t varchar(20), "
+                           "e varchar(20))"));
         q.ExecSQL();
         q.clearText();
         q.setText(QStringLiteral("insert into kinds values(:a0,:a1,:a2,:a3,:a4)"));
@@ -54,9 +55,11 @@ private slots:
         q.setString(4, QStringLiteral(""));
         QCOMPARE(q.ExecSQL(), 1);
         TQuery r(c, QStringLiteral("QGeneral4"));
-        QCOMPARE(one(r, QStringLiteral("select d || ' ' || i || ' ' || b || ' ' || t || ' ' || (e is null) || ' ' || "
-                                       "length(e) from kinds")),
-                 QStringLiteral("26.75 -2147483647 1 بنادول false 0"));
+        QCOMPARE(
+            one(r,
+                QStringLiteral("select d || ' ' || i || ' ' || b || ' ' || t || ' ' || (e is null) || ' ' || "
+                               "length(e) from kinds")),
+            QStringLiteral("26.75 -2147483647 1 بنادول false 0"));
     }
 
     void priceUpdateAndGuids()
@@ -66,7 +69,8 @@ private slots:
         c.setConnectionString(pg.connectionString());
         TQuery q(c, QStringLiteral("qgeneral"), 50);
         q.clearText();
-        q.setText(QStringLiteral("update mat00 set salp= :a0,price1= :a1,salp2= :a2,price2= :a3  where guid= :a4"));
+        q.setText(
+            QStringLiteral("update mat00 set salp= :a0,price1= :a1,salp2= :a2,price2= :a3  where guid= :a4"));
         q.setDouble(0, 30.5);
         q.setDouble(1, 25);
         q.setByte(2, 0);
@@ -91,23 +95,23 @@ private slots:
         QTest::addColumn<int>("rows");
         QTest::addColumn<int>("asInteger");
         QTest::addColumn<QString>("asText");
-        QTest::newRow("no row") << QStringLiteral("select nNum from Category00 where CName='nothing'") << 0 << 0
-                                << QString();
-        QTest::newRow("NULL maximum") << QStringLiteral("select max(nnum) from Category00 where nNum<0") << 1 << 0
-                                      << QString();
-        QTest::newRow("next number, trailing blank") << QStringLiteral("select max(nnum)+1 from Category00 ") << 1
-                                                     << 7 << QStringLiteral("7");
+        QTest::newRow("no row") << QStringLiteral("select nNum from Category00 where CName='nothing'") << 0
+                                << 0 << QString();
+        QTest::newRow("NULL maximum")
+            << QStringLiteral("select max(nnum) from Category00 where nNum<0") << 1 << 0 << QString();
+        QTest::newRow("next number, trailing blank")
+            << QStringLiteral("select max(nnum)+1 from Category00 ") << 1 << 7 << QStringLiteral("7");
         // PostgreSQL has no ifnull: this only runs if the text reached the server unchanged.
-        QTest::newRow("isnull sent verbatim") << QStringLiteral("select isnull(max(nnum),0) from Category00") << 1 << 6
-                                              << QStringLiteral("6");
-        QTest::newRow("bigint count") << QStringLiteral("select count(*) from mat00") << 1 << 15 << QStringLiteral("15");
+        QTest::newRow("isnull sent verbatim")
+            << QStringLiteral("select isnull(max(nnum),0) from Category00") << 1 << 6 << QStringLiteral("6");
+        QTest::newRow("bigint count")
+            << QStringLiteral("select count(*) from mat00") << 1 << 15 << QStringLiteral("15");
         // "::" reaches the server as ":"; Qt's prepare would take ":3" for a placeholder (it
         // does not treat brackets as quotes for PostgreSQL), so this runs unprepared.
-        QTest::newRow("array slice from :: without parameters runs as written")
-            << QStringLiteral("select array_to_string((array[1,2,3])[2::3], ',')") << 1 << -1
-            << QStringLiteral("2,3");
-        QTest::newRow("colons in quotes") << QStringLiteral("select ':a0' || ':x'") << 1 << -1
-                                          << QStringLiteral(":a0:x");
+        QTest::newRow("array slice from :: without parameters runs as written") << QStringLiteral(
+            "select array_to_string((array[1,2,3])[2::3], ',')") << 1 << -1 << QStringLiteral("2,3");
+        QTest::newRow("colons in quotes")
+            << QStringLiteral("select ':a0' || ':x'") << 1 << -1 << QStringLiteral(":a0:x");
     }
 
     void readingResults()
@@ -143,7 +147,8 @@ private slots:
             QFAIL("no failure");
         } catch (const qalu::Failure &f) {
             QCOMPARE(f.text(),
-                     QStringLiteral("The statement text holds a colon that Qt's SQL layer would take for a placeholder"));
+                QStringLiteral(
+                    "The statement text holds a colon that Qt's SQL layer would take for a placeholder"));
         }
         // A colon inside quotes is left alone by both scans.
         q.setText(QStringLiteral("select :a0 || ':x'"));
@@ -174,14 +179,16 @@ private slots:
                 q.ExecSQL();
                 QFAIL("no failure");
             } catch (const qalu::Failure &f) {
-                QVERIFY2(f.text().contains(QStringLiteral("invalid input syntax for type uuid")), qPrintable(f.text()));
+                QVERIFY2(f.text().contains(QStringLiteral("invalid input syntax for type uuid")),
+                    qPrintable(f.text()));
                 QVERIFY2(f.text().back().unicode() > 32 && f.text().back() != u'.', qPrintable(f.text()));
             }
         }
         TConnection other;
         other.setConnectionString(pg.connectionString());
         TQuery r(other, QStringLiteral("QGeneral4"));
-        QCOMPARE(one(r, QStringLiteral("select count(*) from Category00 where nNum=7 and Notes=''")), QStringLiteral("1"));
+        QCOMPARE(one(r, QStringLiteral("select count(*) from Category00 where nNum=7 and Notes=''")),
+            QStringLiteral("1"));
     }
 
     void commandTimeout()

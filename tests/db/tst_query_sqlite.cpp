@@ -42,7 +42,8 @@ private slots:
         c.Open();
         TQuery q(c, QStringLiteral("qgeneral"), 50);
         q.clearText();
-        q.setText(QStringLiteral("update mat00 set salp= :a0,price1= :a1,salp2= :a2,price2= :a3  where guid= :a4"));
+        q.setText(
+            QStringLiteral("update mat00 set salp= :a0,price1= :a1,salp2= :a2,price2= :a3  where guid= :a4"));
         q.setDouble(0, 26.75);
         q.setDouble(1, 20);
         q.setByte(2, 0);
@@ -51,13 +52,16 @@ private slots:
         QCOMPARE(q.ExecSQL(), 1);
 
         TQuery r(c, QStringLiteral("QGeneral4"));
-        QCOMPARE(one(r, QStringLiteral("select typeof(salp)||' '||salp||' '||typeof(salp2)||' '||price2 from mat00 "
-                                       "where MatNum=1001")),
-                 QStringLiteral("real 26.75 real 3.0"));
+        QCOMPARE(
+            one(r,
+                QStringLiteral("select typeof(salp)||' '||salp||' '||typeof(salp2)||' '||price2 from mat00 "
+                               "where MatNum=1001")),
+            QStringLiteral("real 26.75 real 3.0"));
 
         // Binding straight into an untyped expression shows the kinds themselves.
         r.clearText();
-        r.setText(QStringLiteral("select typeof(:a0)||typeof(:a1)||typeof(:a2)||typeof(:a3)||typeof(:a4)||length(:a5)"));
+        r.setText(QStringLiteral(
+            "select typeof(:a0)||typeof(:a1)||typeof(:a2)||typeof(:a3)||typeof(:a4)||length(:a5)"));
         r.setDouble(0, 1.0);
         r.setInteger(1, 1);
         r.setByte(2, 1);
@@ -77,10 +81,12 @@ private slots:
         TQuery q(c, QStringLiteral("qgeneral"), 50);
         q.clearText();
         q.appendLine(QStringLiteral(
-            "insert into mat00(MatNum,MatName,MatNameEng,MatNamecop,Price1,salp,price2,salp2,Fact2,price3,salp3,"
+            "insert into "
+            "mat00(MatNum,MatName,MatNameEng,MatNamecop,Price1,salp,price2,salp2,Fact2,price3,salp3,"
             "Fact3,CatGuid,unit1,unit2,unit3,MatN,FocN,ShapN,contn,dateupN,ShapPharmN)"));
-        q.appendLine(QStringLiteral("values(:a0,:a1,:a2,:a3,:a4,:a5,:a6,:a7,:a8,:a9,:a10,:a11,:a12,:a13,:a14,:a15,"
-                                    ":a16,:a17,:a18,:a19,:a20,:a21)"));
+        q.appendLine(
+            QStringLiteral("values(:a0,:a1,:a2,:a3,:a4,:a5,:a6,:a7,:a8,:a9,:a10,:a11,:a12,:a13,:a14,:a15,"
+                           ":a16,:a17,:a18,:a19,:a20,:a21)"));
         q.setInteger(0, 2001);
         q.setString(1, QStringLiteral("أوجمنتين 1 جم"));
         q.setString(2, QStringLiteral("Augmentin 1 g"));
@@ -103,9 +109,10 @@ private slots:
         QVERIFY(c.Connected()); // opened on demand
 
         TQuery r(c, QStringLiteral("QGeneral6"));
-        QCOMPARE(one(r, QStringLiteral("select typeof(MatNamecop)||typeof(MatN)||typeof(contn)||length(MatN)||"
-                                       "MatName||dateupN from mat00 where MatNum=2001")),
-                 QStringLiteral("texttexttext0أوجمنتين 1 جم1-1-1800"));
+        QCOMPARE(one(r,
+                     QStringLiteral("select typeof(MatNamecop)||typeof(MatN)||typeof(contn)||length(MatN)||"
+                                    "MatName||dateupN from mat00 where MatNum=2001")),
+            QStringLiteral("texttexttext0أوجمنتين 1 جم1-1-1800"));
         const QString guid = one(r, QStringLiteral("select guid from mat00 where MatNum=2001"));
         QCOMPARE(guid.size(), 38);
         QVERIFY(QRegularExpression(QStringLiteral("^\\{[0-9A-F-]{36}\\}$")).match(guid).hasMatch());
@@ -117,22 +124,24 @@ private slots:
         QTest::addColumn<int>("rows");
         QTest::addColumn<int>("asInteger");
         QTest::addColumn<QString>("asText");
-        QTest::newRow("no row") << QStringLiteral("select nNum from Category00 where CName='nothing'") << 0 << 0
-                                << QString();
-        QTest::newRow("NULL: max over no rows") << QStringLiteral("select max(nnum) from Category00 where nNum<0") << 1
-                                                << 0 << QString();
+        QTest::newRow("no row") << QStringLiteral("select nNum from Category00 where CName='nothing'") << 0
+                                << 0 << QString();
+        QTest::newRow("NULL: max over no rows")
+            << QStringLiteral("select max(nnum) from Category00 where nNum<0") << 1 << 0 << QString();
         QTest::newRow("next category number, trailing blank")
             << QStringLiteral("select max(nnum)+1 from Category00 ") << 1 << 7 << QStringLiteral("7");
-        QTest::newRow("isnull call runs on SQLite") << QStringLiteral("select isnull(max(nnum),0) from Category00")
-                                                    << 1 << 6 << QStringLiteral("6");
-        QTest::newRow("isnull inside quotes untouched") << QStringLiteral("select 'isnull(x)'") << 1 << -1
-                                                        << QStringLiteral("isnull(x)");
+        QTest::newRow("isnull call runs on SQLite")
+            << QStringLiteral("select isnull(max(nnum),0) from Category00") << 1 << 6 << QStringLiteral("6");
+        QTest::newRow("isnull inside quotes untouched")
+            << QStringLiteral("select 'isnull(x)'") << 1 << -1 << QStringLiteral("isnull(x)");
         QTest::newRow("several rows, first is read")
-            << QStringLiteral("select nNum from Category00 order by nNum desc") << 6 << 6 << QStringLiteral("6");
+            << QStringLiteral("select nNum from Category00 order by nNum desc") << 6 << 6
+            << QStringLiteral("6");
         QTest::newRow("name compared without case")
             << QStringLiteral("select guid,cname from Category00 where CName='dermatology'") << 1 << -1
             << QStringLiteral("{8D116ECE-1738-47D9-BD9C-172411E20B8F}");
-        QTest::newRow("real rounds to integer") << QStringLiteral("select 2.5e0 * 3") << 1 << 8 << QStringLiteral("7.5");
+        QTest::newRow("real rounds to integer")
+            << QStringLiteral("select 2.5e0 * 3") << 1 << 8 << QStringLiteral("7.5");
         QTest::newRow("colons kept in quotes and from ::")
             << QStringLiteral("select ':a0' || '::' || `x:y` from (select 1 as `x:y`)") << 1 << -1
             << QStringLiteral(":a0::1");
@@ -228,7 +237,7 @@ private slots:
         other.setConnectionString(m_conn);
         TQuery r(other, QStringLiteral("QGeneral4"));
         QCOMPARE(one(r, QStringLiteral("select count(*)||','||max(nNum) from Category00 where guid<>'{X}'")),
-                 QStringLiteral("7,7"));
+            QStringLiteral("7,7"));
     }
 
     void parameterMistakesFailClearly()
@@ -260,7 +269,8 @@ private slots:
         q.setText(QStringLiteral("insert into t values(:a0)"));
         q.setString(0, QStringLiteral(""));
         q.ExecSQL();
-        QCOMPARE(one(q, QStringLiteral("select typeof(a) from t where a is not null")), QStringLiteral("text"));
+        QCOMPARE(
+            one(q, QStringLiteral("select typeof(a) from t where a is not null")), QStringLiteral("text"));
     }
 
     // Another program holds the write lock: setting the text raises nothing, executing raises the
@@ -319,7 +329,8 @@ private slots:
     void openingOnDemandReportsFailure()
     {
         TConnection c;
-        c.setConnectionString(QStringLiteral("Provider=SQLite;Data Source=") + m_dir.filePath(QStringLiteral("none.db")));
+        c.setConnectionString(
+            QStringLiteral("Provider=SQLite;Data Source=") + m_dir.filePath(QStringLiteral("none.db")));
         TQuery q(c, QStringLiteral("QGeneral4"));
         q.setText(QStringLiteral("select 1 where 1= :a0"));
         q.setInteger(0, 1);

@@ -18,9 +18,9 @@ class TestTestDb : public QObject
 private slots:
     void scriptSplitterKeepsQuotedSemicolons()
     {
-        const QStringList s = testdb::splitSqlScript(QStringLiteral(
-            "-- it's a comment; not a statement\ncreate table t(a text);\n"
-            "insert into t values('a;b'), (\"c;d\");\n  \n"));
+        const QStringList s = testdb::splitSqlScript(
+            QStringLiteral("-- it's a comment; not a statement\ncreate table t(a text);\n"
+                           "insert into t values('a;b'), (\"c;d\");\n  \n"));
         QCOMPARE(s.size(), 2);
         QCOMPARE(s.at(1), QStringLiteral("insert into t values('a;b'), (\"c;d\")"));
     }
@@ -42,7 +42,8 @@ private slots:
             QVERIFY(q.exec(QStringLiteral("select guid from Category00 where cname = 'DERMATOLOGY'")));
             QVERIFY(q.next());
             QCOMPARE(q.value(0).toString(), QStringLiteral("{8D116ECE-1738-47D9-BD9C-172411E20B8F}"));
-            QVERIFY(q.exec(QStringLiteral("insert into Category00(CName,Cnum,nNum,Notes) values('x',9,9,'')")));
+            QVERIFY(
+                q.exec(QStringLiteral("insert into Category00(CName,Cnum,nNum,Notes) values('x',9,9,'')")));
             QVERIFY(q.exec(QStringLiteral("select guid from Category00 where nNum = 9")));
             QVERIFY(q.next());
             static const QRegularExpression braced(QStringLiteral(

@@ -32,9 +32,18 @@ inline QString sourcePath(const QString &relative)
     return QStringLiteral(QALU_SOURCE_DIR "/") + relative;
 }
 
-inline QString sqliteSchemaPath() { return sourcePath(QStringLiteral("db/sql/sqlite-schema.sql")); }
-inline QString seedPath() { return sourcePath(QStringLiteral("db/sql/seed.sql")); }
-inline QString pgSchemaPath() { return sourcePath(QStringLiteral("tests/db/pg-schema.sql")); }
+inline QString sqliteSchemaPath()
+{
+    return sourcePath(QStringLiteral("db/sql/sqlite-schema.sql"));
+}
+inline QString seedPath()
+{
+    return sourcePath(QStringLiteral("db/sql/seed.sql"));
+}
+inline QString pgSchemaPath()
+{
+    return sourcePath(QStringLiteral("tests/db/pg-schema.sql"));
+}
 
 inline QString readTextFile(const QString &path)
 {
@@ -103,8 +112,8 @@ inline void runScript(QSqlDatabase &db, const QString &path)
 
 // Creates a database file in dir from the schema (and the seed, when seed is true) and returns its
 // ADO-style connection string.
-inline QString createSqliteDatabase(const QTemporaryDir &dir, bool seed = true,
-                                    const QString &fileName = QStringLiteral("pharmacy.db"))
+inline QString createSqliteDatabase(
+    const QTemporaryDir &dir, bool seed = true, const QString &fileName = QStringLiteral("pharmacy.db"))
 {
     if (!dir.isValid())
         throw Failure(QStringLiteral("temporary directory not available"));
@@ -126,8 +135,14 @@ inline QString createSqliteDatabase(const QTemporaryDir &dir, bool seed = true,
 }
 
 // The ODBC connection string of the PostgreSQL test server, empty when none is configured.
-inline QString testOdbcString() { return qEnvironmentVariable("QALU_TEST_ODBC"); }
-inline bool odbcRequired() { return qEnvironmentVariable("QALU_REQUIRE_ODBC") == u"1"; }
+inline QString testOdbcString()
+{
+    return qEnvironmentVariable("QALU_TEST_ODBC");
+}
+inline bool odbcRequired()
+{
+    return qEnvironmentVariable("QALU_REQUIRE_ODBC") == u"1";
+}
 
 // A fresh schema with the pharmacy tables on the PostgreSQL test server, first on the search path
 // of every connection made with connectionString(); dropped again on destruction. Each object
@@ -139,7 +154,8 @@ public:
     {
         const QString base = testOdbcString();
         if (base.isEmpty()) {
-            m_error = QStringLiteral("QALU_TEST_ODBC is not set (run: eval \"$(scripts/start-test-postgres)\")");
+            m_error
+                = QStringLiteral("QALU_TEST_ODBC is not set (run: eval \"$(scripts/start-test-postgres)\")");
             return;
         }
         m_schema = uniqueName("qalu_t").toLower();
@@ -206,12 +222,12 @@ private:
 
 // Declares `var` as a fresh PgTestDatabase; without a reachable server the test function skips,
 // or fails when QALU_REQUIRE_ODBC=1.
-#define QALU_PG_TEST_DATABASE(var, seed)                                                           \
-    qalu::testdb::PgTestDatabase var(seed);                                                        \
-    do {                                                                                           \
-        if (!var.isReady()) {                                                                      \
-            if (qalu::testdb::odbcRequired())                                                      \
-                QFAIL(qPrintable(var.error()));                                                    \
-            QSKIP(qPrintable(var.error()));                                                        \
-        }                                                                                          \
+#define QALU_PG_TEST_DATABASE(var, seed)                                                                     \
+    qalu::testdb::PgTestDatabase var(seed);                                                                  \
+    do {                                                                                                     \
+        if (!var.isReady()) {                                                                                \
+            if (qalu::testdb::odbcRequired())                                                                \
+                QFAIL(qPrintable(var.error()));                                                              \
+            QSKIP(qPrintable(var.error()));                                                                  \
+        }                                                                                                    \
     } while (false)
