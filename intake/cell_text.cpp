@@ -1,7 +1,8 @@
 #include "intake/cell_text.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <cstdlib>
 
 namespace qalu {
 
@@ -22,12 +23,13 @@ void appendGeneralNumber(std::string &out, double value, std::string_view separa
         out += '0';
         return;
     }
-    // %.14e rounds correctly to 15 significant digits and gives the rounded value's exponent,
-    // which decides the notation.
+    // Scientific with 14 fraction digits rounds correctly to 15 significant digits and gives the
+    // rounded value's exponent, which decides the notation.
     char buf[40];
-    const int n = std::snprintf(buf, sizeof buf, "%.14e", value);
-    if (n <= 0 || n >= int(sizeof buf))
+    const auto res = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::scientific, 14);
+    if (res.ec != std::errc())
         return;
+    *res.ptr = 0;
     const char *p = buf;
     bool negative = false;
     if (*p == '-') {
@@ -92,10 +94,10 @@ bool appendCurrency(std::string &out, double value, std::string_view separator)
     if (!std::isfinite(value) || std::fabs(value) >= 922337203685477.0)
         return false;
     char buf[48];
-    const int n = std::snprintf(buf, sizeof buf, "%.4f", value);
-    if (n <= 0 || n >= int(sizeof buf))
+    const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 4);
+    if (res.ec != std::errc())
         return false;
-    std::string_view text(buf, size_t(n));
+    std::string_view text(buf, size_t(res.ptr - buf));
     bool negative = false;
     if (!text.empty() && text.front() == '-') {
         negative = true;

@@ -36,10 +36,10 @@ QByteArray TStringGrid::Cells(int col, int row) const
 
 void TStringGrid::setCells(int col, int row, const QByteArray &text)
 {
-    setCells(col, row, QByteArrayView(text));
+    setCellBytes(col, row, QByteArrayView(text));
 }
 
-void TStringGrid::setCells(int col, int row, QByteArrayView text)
+void TStringGrid::setCellBytes(int col, int row, QByteArrayView text)
 {
     if (col < 0 || row < 0)
         return;

@@ -29,7 +29,8 @@ public:
     // The 8-bit text of a cell; empty when never written or last written empty.
     QByteArray Cells(int col, int row) const;
     void setCells(int col, int row, const QByteArray &text);
-    void setCells(int col, int row, QByteArrayView text);
+    // The same without a QByteArray, for writers that hold the bytes elsewhere.
+    void setCellBytes(int col, int row, QByteArrayView text);
 
     // The same cell widened from / narrowed to the locale's 8-bit encoding.
     QString cellText(int col, int row) const;

@@ -141,9 +141,19 @@ public:
     XmlStream(const XmlStream &) = delete;
     XmlStream &operator=(const XmlStream &) = delete;
 
-    void feed(const char *data, int len, bool final)
+    // Expat's own input buffer, to read into without a copy.
+    char *buffer(int len)
     {
-        if (XML_Parse(m_parser, data, len, final ? XML_TRUE : XML_FALSE) != XML_STATUS_OK)
+        void *b = XML_GetBuffer(m_parser, len);
+        if (!b)
+            fail(QStringLiteral("out of memory"));
+        return static_cast<char *>(b);
+    }
+
+    // Parses `len` bytes just read into buffer().
+    void feed(int len, bool final)
+    {
+        if (XML_ParseBuffer(m_parser, len, final ? XML_TRUE : XML_FALSE) != XML_STATUS_OK)
             raise();
         m_fed += len;
         // Outside a handler the byte index is just past the last complete event: what lies beyond
@@ -221,10 +231,10 @@ public:
         if (!file)
             fail(QStringLiteral("cannot read %1 (%2)").arg(name, QString::fromUtf8(zip_strerror(m_zip))));
         XmlStream xml(handler, name);
-        std::vector<char> buffer(256 * 1024);
+        constexpr int chunk = 256 * 1024;
         zip_uint64_t total = 0;
         for (;;) {
-            const zip_int64_t n = zip_fread(file.get(), buffer.data(), buffer.size());
+            const zip_int64_t n = zip_fread(file.get(), xml.buffer(chunk), chunk);
             if (n < 0)
                 fail(QStringLiteral("cannot read %1 (%2)").arg(name, QString::fromUtf8(zip_file_strerror(file.get()))));
             if (n == 0)
@@ -233,11 +243,11 @@ public:
             // The declared size is checked above; an entry that inflates beyond it is forged.
             if (total > st.size || total > cap)
                 fail(QStringLiteral("%1 is larger than declared").arg(name));
-            xml.feed(buffer.data(), int(n), false);
+            xml.feed(int(n), false);
         }
         if (total != st.size)
             fail(QStringLiteral("%1 is truncated").arg(name));
-        xml.feed(nullptr, 0, true);
+        xml.feed(0, true);
     }
 
 private:
@@ -641,7 +651,7 @@ public:
             }
             return;
         case 'r':
-            if (local[1] == 0 && !m_inCell)
+            if (std::strcmp(local, "row") == 0)
                 return startRow(attrs);
             if (std::strcmp(local, "rPh") == 0)
                 ++m_skip;
@@ -831,6 +841,13 @@ private:
         double v = 0;
         const char *begin = m_value.data();
         const char *end = begin + m_value.size();
+        // Blanks around the number and a plus sign are harmless; from_chars takes neither.
+        while (begin < end && (*begin == ' ' || *begin == '\t' || *begin == '\n' || *begin == '\r'))
+            ++begin;
+        while (end > begin && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\n' || end[-1] == '\r'))
+            --end;
+        if (begin < end && *begin == '+')
+            ++begin;
         const auto res = std::from_chars(begin, end, v);
         if (res.ec != std::errc() || res.ptr != end || !std::isfinite(v)) {
             abort(QStringLiteral("a bad number in cell %1").arg(cellName(m_cellCol, m_cellRow)));
@@ -999,7 +1016,7 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
             }
             if (view.isNull())
                 view = QByteArrayView(text.data(), qsizetype(text.size()));
-            grid.setCells(int(rec.col) - 1, int(rec.row) - 1, view);
+            grid.setCellBytes(int(rec.col) - 1, int(rec.row) - 1, view);
         }
         // Freeing records as they are copied keeps the peak near one copy of the sheet.
         cells.cells.pop_front();

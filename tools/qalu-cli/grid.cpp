@@ -46,7 +46,12 @@ public:
         if (m_buffer.size() >= (1u << 20))
             flush();
     }
-    void append(char c) { m_buffer += c; }
+    void append(char c)
+    {
+        m_buffer += c;
+        if (m_buffer.size() >= (1u << 20))
+            flush();
+    }
     void appendEscaped(const char *data, size_t len)
     {
         for (size_t i = 0; i < len; ++i) {

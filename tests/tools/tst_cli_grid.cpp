@@ -1,0 +1,112 @@
+#include "workbook_fixtures.h"
+
+#include <QProcess>
+#include <QTest>
+
+// `qalu-cli grid` from the outside: its output format and exit codes are a contract.
+class TestCliGrid : public QObject
+{
+    Q_OBJECT
+
+    WorkbookFixtures m_fixtures;
+
+    struct Run
+    {
+        int exitCode = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+
+    Run run(const QStringList &args)
+    {
+        QProcess cli;
+        cli.start(QStringLiteral(QALU_CLI), QStringList{QStringLiteral("grid")} + args);
+        Run r;
+        if (!cli.waitForFinished(60000)) {
+            cli.kill();
+            cli.waitForFinished();
+            return r;
+        }
+        r.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+        r.out = cli.readAllStandardOutput();
+        r.err = cli.readAllStandardError();
+        return r;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_fixtures.create({QStringLiteral("cli_small.xlsx"), QStringLiteral("error_value.xlsx"),
+                                   QStringLiteral("not_zip.xlsx"), QStringLiteral("kinds.xlsx")}));
+    }
+
+    void printsTheGrid_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray body = "4\t3\n"
+                                "Name\tPrice\tNote\n"
+                                "Aspirin\t12.5\ttab\\there\n"
+                                "back\\\\slash\t7\t\n"
+                                "\t\tline\\nfeed\\rret\n";
+        QTest::newRow("point") << QStringList() << body;
+        QByteArray comma = body;
+        comma.replace("12.5", "12,5");
+        QTest::newRow("comma separator") << QStringList{QStringLiteral("--decimal-separator"), QStringLiteral(",")}
+                                         << comma;
+    }
+    void printsTheGrid()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, expected);
+        const Run r = run(options + QStringList{m_fixtures.path(QStringLiteral("cli_small.xlsx"))});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, expected);
+        QCOMPARE(r.err, QByteArray());
+    }
+
+    void textsAreUtf8()
+    {
+        const Run r = run({QStringLiteral("--decimal-separator"), QStringLiteral("."),
+                           m_fixtures.path(QStringLiteral("kinds.xlsx"))});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.startsWith("22\t2\n"));
+        QVERIFY(r.out.contains(QStringLiteral(u"arabic\tباراسيتامول\n").toUtf8()));
+        QCOMPARE(r.out.count('\n'), 23);
+    }
+
+    void failsCleanly_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("missing workbook") << QStringList{m_fixtures.path(QStringLiteral("none.xlsx"))};
+        QTest::newRow("error value") << QStringList{m_fixtures.path(QStringLiteral("error_value.xlsx"))};
+        QTest::newRow("not a workbook") << QStringList{m_fixtures.path(QStringLiteral("not_zip.xlsx"))};
+        QTest::newRow("no workbook given") << QStringList();
+        QTest::newRow("two workbooks") << QStringList{QStringLiteral("a.xlsx"), QStringLiteral("b.xlsx")};
+        QTest::newRow("separator missing") << QStringList{QStringLiteral("--decimal-separator")};
+        QTest::newRow("separator too long")
+            << QStringList{QStringLiteral("--decimal-separator"), QStringLiteral(".."), QStringLiteral("a.xlsx")};
+        QTest::newRow("unknown option") << QStringList{QStringLiteral("--rows"), QStringLiteral("a.xlsx")};
+    }
+    void failsCleanly()
+    {
+        QFETCH(QStringList, args);
+        const Run r = run(args);
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.out, QByteArray());
+        QVERIFY(r.err.startsWith("qalu-cli grid: "));
+        QVERIFY(r.err.endsWith('\n'));
+        QCOMPARE(r.err.count('\n'), 1);
+    }
+
+    void help()
+    {
+        const Run r = run({QStringLiteral("--help")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.startsWith("Usage: qalu-cli grid [--decimal-separator C] WORKBOOK\n"));
+        QCOMPARE(r.err, QByteArray());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliGrid)
+#include "tst_cli_grid.moc"
