@@ -81,14 +81,15 @@ QColor systemColor(const QWidget *widget, QPalette::ColorRole role)
 
 } // namespace
 
-TTeButton::TTeButton(QWidget *parent) : TTeControl(parent)
+TTeButton::TTeButton(QWidget *parent)
+    : TTeControl(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
     setLayoutDirection(Qt::LeftToRight);
 
     m_defaultKey = new QShortcut(this);
-    m_defaultKey->setKeys({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter),
-                           QKeySequence(Qt::KeypadModifier | Qt::Key_Enter)});
+    m_defaultKey->setKeys({ QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter),
+        QKeySequence(Qt::KeypadModifier | Qt::Key_Enter) });
     m_defaultKey->setContext(Qt::WindowShortcut);
     m_defaultKey->setAutoRepeat(false);
     connect(m_defaultKey, &QShortcut::activated, this, [this] {
@@ -115,7 +116,7 @@ TTeButton::TTeButton(QWidget *parent) : TTeControl(parent)
     });
 
     connect(qApp, &QApplication::focusChanged, this,
-            [this](QWidget *, QWidget *now) { updateActiveDefault(now); });
+        [this](QWidget *, QWidget *now) { updateActiveDefault(now); });
     updateShortcuts();
 }
 
@@ -181,12 +182,13 @@ QWidgetList TTeButton::tabSiblings() const
     QWidget *parent = parentWidget();
     if (!parent)
         return siblings;
-    // The focus chain holds every widget of the window once; its order is the tab order.
+    // The focus chain holds every widget of the window once; its order is the tab order. Only
+    // siblings that can take the focus count, as pictures and labels have no place in it.
     for (QWidget *w = parent->nextInFocusChain(); w && w != parent; w = w->nextInFocusChain()) {
-        if (w->parentWidget() == parent && !siblings.contains(w))
-            siblings.append(w);
-        else if (siblings.contains(w))
+        if (siblings.contains(w))
             break;
+        if (w->parentWidget() == parent && (w == this || w->focusPolicy() != Qt::NoFocus))
+            siblings.append(w);
     }
     return siblings;
 }
@@ -297,7 +299,7 @@ QFont TTeButton::WorkingFont() const
         }
     }
     if (!o.FontName.isEmpty())
-        f.setFamilies({o.FontName});
+        f.setFamilies({ o.FontName });
     return f;
 }
 
@@ -398,8 +400,8 @@ void TTeButton::drawClassicFace(QPainter &painter, const QRect &rect)
         frame3D(painter, r, shadow, shadow);
     }
     if (m_focused)
-        focusRect(painter, QRect(QPoint(rect.left() + 4, rect.top() + 4),
-                                 QPoint(rect.right() - 4, rect.bottom() - 4)));
+        focusRect(painter,
+            QRect(QPoint(rect.left() + 4, rect.top() + 4), QPoint(rect.right() - 4, rect.bottom() - 4)));
 }
 
 void TTeButton::DrawGlyph(QPainter &, const QRect &) { }
@@ -412,7 +414,7 @@ void TTeButton::DrawCaption(QPainter &painter, const QRect &rect, const QFont &f
     painter.setFont(font);
     painter.setLayoutDirection(Qt::LeftToRight);
     const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextShowMnemonic
-            | Qt::TextDontClip | Qt::TextForceLeftToRight;
+        | Qt::TextDontClip | Qt::TextForceLeftToRight;
     if (isEnabled()) {
         painter.setPen(WorkingFontColor());
         painter.drawText(rect, flags, m_caption);

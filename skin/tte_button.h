@@ -68,8 +68,10 @@ public:
     bool TabStop() const { return focusPolicy() == Qt::StrongFocus; }
     void setTabStop(bool tabStop);
 
-    // Position in the parent's tab chain among its focusable children: lower goes first; children
-    // without an order keep their creation order. QWidget::setTabOrder(a, b) still works.
+    // Position in the parent's tab chain among the children that can take the focus, counted from
+    // the parent. setTabOrder() moves the button there; Qt keeps the chain a cycle, so a move that
+    // leaves the cycle as it was (first versus last) changes nothing. QWidget::setTabOrder(a, b)
+    // still works.
     int TabOrder() const;
     void setTabOrder(int order);
 

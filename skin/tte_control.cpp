@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QPainter>
 #include <QProxyStyle>
+#include <QScreen>
 #include <QStyle>
 #include <QtMath>
 
@@ -33,6 +34,14 @@ std::optional<bool> &visualStylesCached()
     return value;
 }
 
+// The style the cached answer was made for: a control created after a style change with no control
+// alive to hear of it must not use the old answer.
+const QStyle *&visualStylesCachedFor()
+{
+    static const QStyle *style = nullptr;
+    return style;
+}
+
 QImage &sharedBuffer()
 {
     static QImage image;
@@ -53,12 +62,31 @@ bool styleIsThemed()
 
 } // namespace
 
-TTeControl::TTeControl(QWidget *parent) : QWidget(parent)
+TTeControl::TTeControl(QWidget *parent)
+    : QWidget(parent)
 {
     // The control paints every pixel itself; skipping Qt's erase is what keeps redraws flicker-free.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     liveControls().push_back(this);
+    watchDisplays();
+}
+
+void TTeControl::watchDisplays()
+{
+    static bool watching = false;
+    if (watching || !qApp)
+        return;
+    watching = true;
+    // A change of the display settings redraws every control, not only those whose window moved.
+    const auto watchScreen = [](QScreen *screen) {
+        QObject::connect(screen, &QScreen::geometryChanged, qApp, &TTeControl::updateAll);
+        QObject::connect(screen, &QScreen::logicalDotsPerInchChanged, qApp, &TTeControl::updateAll);
+    };
+    for (QScreen *screen : QGuiApplication::screens())
+        watchScreen(screen);
+    QObject::connect(qApp, &QGuiApplication::screenAdded, qApp, watchScreen);
+    QObject::connect(qApp, &QGuiApplication::primaryScreenChanged, qApp, &TTeControl::updateAll);
 }
 
 TTeControl::~TTeControl()
@@ -80,8 +108,8 @@ bool TTeControl::VisualStylesActive()
 {
     if (visualStylesOverride())
         return *visualStylesOverride();
-    if (!visualStylesCached())
-        visualStylesCached() = styleIsThemed();
+    if (!visualStylesCached() || visualStylesCachedFor() != QApplication::style())
+        retestVisualStyles();
     return *visualStylesCached();
 }
 
@@ -94,6 +122,7 @@ void TTeControl::setVisualStylesOverride(std::optional<bool> active)
 void TTeControl::retestVisualStyles()
 {
     visualStylesCached() = styleIsThemed();
+    visualStylesCachedFor() = QApplication::style();
 }
 
 void TTeControl::updateAll()
@@ -147,13 +176,13 @@ void TTeControl::paintEvent(QPaintEvent *)
     const QSize pixels(qCeil(w * dpr), qCeil(h * dpr));
     QImage &buffer = m_performance == kspSharedBuffer ? sharedBuffer() : m_buffer;
     const bool fits = m_performance == kspSharedBuffer
-            ? buffer.width() >= pixels.width() && buffer.height() >= pixels.height()
-            : buffer.size() == pixels;
+        ? buffer.width() >= pixels.width() && buffer.height() >= pixels.height()
+        : buffer.size() == pixels;
     if (!fits || buffer.devicePixelRatio() != dpr) {
         // The shared image only ever grows, to the largest control painted through it.
         const QSize size = m_performance == kspSharedBuffer
-                ? pixels.expandedTo(buffer.isNull() || buffer.devicePixelRatio() != dpr ? QSize() : buffer.size())
-                : pixels;
+            ? pixels.expandedTo(buffer.isNull() || buffer.devicePixelRatio() != dpr ? QSize() : buffer.size())
+            : pixels;
         buffer = QImage(size, QImage::Format_RGB32);
         buffer.setDevicePixelRatio(dpr);
     }

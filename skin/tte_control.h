@@ -56,6 +56,7 @@ private:
     void paintControl(QPainter &painter);
     static void retestVisualStyles();
     static void updateAll();
+    static void watchDisplays();
 
     TKsPerformance m_performance = kspDoubleBuffer;
     QImage m_buffer;
