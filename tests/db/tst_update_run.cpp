@@ -7,10 +7,9 @@
 #include "db/trim.h"
 #include "intake/decimal_separator.h"
 #include "support/pharmacy_fixture.h"
+#include "support/sqlite_trace.h"
 
 #include <QtTest>
-
-#include <functional>
 
 using namespace qalu;
 using qalu::db::UpdateOutcome;
@@ -63,10 +62,11 @@ Row insertRow(const QString &salp, const QString &price1, const QString &name,
 // The window's wiring of the run, with the reader replaced by a fill from `sheet`.
 struct RunHarness
 {
+    explicit RunHarness(PharmacyFixture &fixture) : f(fixture) {}
+
     PharmacyFixture &f;
     Sheet sheet;
     int resolutions = 0;
-    std::function<void()> beforeRead;
 
     UpdateOutcome run()
     {
@@ -90,8 +90,6 @@ struct RunHarness
 
     void load()
     {
-        if (beforeRead)
-            beforeRead();
         TStringGrid &g = f.StringGrid1;
         g.setRowCount(int(sheet.rows.size()));
         g.setColCount(sheet.colCount);
@@ -140,7 +138,7 @@ private slots:
             return;
         const int medicines = f.count(QStringLiteral("mat00"));
         const int categories = f.count(QStringLiteral("Category00"));
-        RunHarness h{f, {}};
+        RunHarness h(f);
         h.sheet.rows = {
             header(),
             updateRow(QStringLiteral(" ") + amoxicillin + QStringLiteral("\t"), QStringLiteral("25.5"),
@@ -209,7 +207,7 @@ private slots:
         PharmacyFixture f;
         if (!f.open(Backend::Sqlite))
             return;
-        RunHarness h{f, {}};
+        RunHarness h(f);
         h.sheet.rows = {header(), updateRow(amoxicillin, QStringLiteral("1.5"), QString())};
         QCOMPARE(h.run(), UpdateOutcome::Completed);
         QCOMPARE(f.qgeneral.text(),
@@ -243,6 +241,36 @@ private slots:
             QCOMPARE(ins[i].dataType, 2);
         QCOMPARE(ins[12].value.toString(), painkillersGuid);
         QCOMPARE(ins[10].name, QStringLiteral("a10"));
+    }
+
+    // What reaches the database for one update row and one insert row, values included: prices
+    // as doubles, empty price cells and the fixed zeros as the integer 0, empty texts as ''.
+    void sendsOneStatementPerRow()
+    {
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite))
+            return;
+        RunHarness h(f);
+        h.sheet.rows = {header(),
+                        updateRow(QStringLiteral(" ") + amoxicillin, QStringLiteral("1.5"), QString(),
+                                  QStringLiteral("2e1"), QStringLiteral("-0.25")),
+                        insertRow(QString(), QStringLiteral("3"), QStringLiteral(" Nasal spray "),
+                                  QStringLiteral("مسكنات"), QString(), QStringLiteral("spray"))};
+        testdb::SqliteTrace trace(f.ADOConnection1.database());
+        QCOMPARE(h.run(), UpdateOutcome::Completed);
+        QCOMPARE(trace.statements.size(), 3);
+        QCOMPARE(trace.statements[0],
+                 QStringLiteral("update mat00 set salp= ?,price1= ?,salp2= ?,price2= ?  where guid= ?\r\n"));
+        QCOMPARE(trace.expanded[0],
+                 QStringLiteral("update mat00 set salp= 1.5,price1= 0,salp2= 20.0,price2= -0.25  where guid= '")
+                     + amoxicillin + QStringLiteral("'\r\n"));
+        QCOMPARE(trace.statements[1], QStringLiteral("select guid from Category00 where CName= ?\r\n"));
+        QCOMPARE(trace.expanded[2],
+                 QStringLiteral("insert into mat00(MatNum,MatName,MatNameEng,MatNamecop,Price1,salp,price2,salp2,"
+                                "Fact2,price3,salp3,Fact3,CatGuid,unit1,unit2,unit3,MatN,FocN,ShapN,contn,dateupN,"
+                                "ShapPharmN)\r\nvalues(222002,'Nasal spray','Nasal spray','',3.0,0,0,0,0,0,0,0,'")
+                     + painkillersGuid
+                     + QStringLiteral("','وحدة1','وحدة2','وحدة3','','','','','1-1-1800','spray')\r\n"));
     }
 
     // The first failing row ends the walk: rows before it stay applied, it and the rows after it
@@ -280,7 +308,7 @@ private slots:
         setDecimalSeparator(separator.at(0));
         const int medicines = f.count(QStringLiteral("mat00"));
         const int categories = f.count(QStringLiteral("Category00"));
-        RunHarness h{f, {}};
+        RunHarness h(f);
         h.sheet.rows = {header(),
                         updateRow(amoxicillin, QStringLiteral("50"), QStringLiteral("40")),
                         insertRow(QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("Before"),
@@ -290,6 +318,8 @@ private slots:
                         insertRow(QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("After"),
                                   QStringLiteral("Later category"))};
 
+        if (backend == Backend::Postgres && bad.first() == QStringLiteral("not-a-guid"))
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("invalid input syntax for type uuid")));
         QCOMPARE(h.run(), UpdateOutcome::RowFailed);
 
         QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 50.0);
@@ -320,7 +350,7 @@ private slots:
         if (!f.open(Backend::Sqlite))
             return;
         f.exec(breakage);
-        RunHarness h{f, {}};
+        RunHarness h(f);
         h.sheet.rows = {header(),
                         updateRow(amoxicillin, QStringLiteral("50"), QStringLiteral("40")),
                         insertRow(QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("Bad"),
@@ -372,7 +402,7 @@ private slots:
         PharmacyFixture f;
         if (!f.open(Backend::Sqlite))
             return;
-        RunHarness h{f, {}};
+        RunHarness h(f);
 
         h.sheet.rows = {header()};
         QCOMPARE(h.run(), UpdateOutcome::Completed);
@@ -419,7 +449,6 @@ private slots:
     {
         QTest::addColumn<int>("sheetRows");
         QTest::addColumn<int>("lastApplied");
-        QTest::newRow("1499 rows") << 1499 << 1498;
         QTest::newRow("1500 rows") << 1500 << 1499;
         QTest::newRow("1501 rows") << 1501 << 1499;
         QTest::newRow("1600 rows") << 1600 << 1499;
@@ -429,10 +458,9 @@ private slots:
         QFETCH(int, sheetRows);
         QFETCH(int, lastApplied);
         PharmacyFixture f;
-        if (!f.open(Backend::Sqlite))
+        if (!f.open(Backend::Sqlite, true, true))
             return;
-        f.exec(QStringLiteral("pragma journal_mode = wal"));
-        RunHarness h{f, {}};
+        RunHarness h(f);
         h.sheet.rows = {header()};
         // Every row writes its own grid row number; rows past the cap would fail.
         for (int r = 1; r < sheetRows; ++r)

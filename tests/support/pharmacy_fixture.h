@@ -16,6 +16,7 @@
 #include "intake/price_grid.h"
 #include "support/testdb.h"
 
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -45,7 +46,7 @@ class PharmacyFixture
 {
     // Declared first so they outlive the connection and the query objects below.
     Backend m_backend = Backend::Sqlite;
-    QTemporaryDir m_dir;
+    std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<PgTestDatabase> m_pg;
     QString m_checkName;
 
@@ -70,11 +71,17 @@ public:
 
     // Builds the database and opens both connections. Returns false after QSKIP/QFAIL has been
     // recorded (call with QVERIFY-free early return: `if (!f.open(b)) return;`).
-    bool open(Backend backend, bool seed = true)
+    // memoryBacked puts a SQLite file on tmpfs where there is one, for tests that send thousands
+    // of self-committing statements (each would otherwise wait for the disk).
+    bool open(Backend backend, bool seed = true, bool memoryBacked = false)
     {
         m_backend = backend;
         if (backend == Backend::Sqlite) {
-            connectionString = createSqliteDatabase(m_dir, seed);
+            if (memoryBacked && QFileInfo(QStringLiteral("/dev/shm")).isWritable())
+                m_dir = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/qalu-test-XXXXXX"));
+            else
+                m_dir = std::make_unique<QTemporaryDir>();
+            connectionString = createSqliteDatabase(*m_dir, seed);
         } else {
             m_pg = std::make_unique<PgTestDatabase>(seed);
             if (!m_pg->isReady()) {
@@ -100,7 +107,6 @@ public:
     }
 
     bool isPostgres() const { return m_backend == Backend::Postgres; }
-    QString sqliteFile() const { return m_dir.filePath(QStringLiteral("pharmacy.db")); }
 
     // Runs a statement on the checking connection; throws on error.
     void exec(const QString &sql) const
