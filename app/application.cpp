@@ -6,7 +6,8 @@
 
 namespace qalu::app {
 
-Application::Application(int &argc, char **argv) : QApplication(argc, argv)
+Application::Application(int &argc, char **argv)
+    : QApplication(argc, argv)
 {
     // The title goes into the application name, not the display name: Qt appends a display
     // name to every window caption, and the main window's caption must stay as it is.

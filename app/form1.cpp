@@ -5,8 +5,8 @@
 #include "db/update_run.h"
 #include "intake/decimal_separator.h"
 #include "intake/workbook_reader.h"
-#include "skin/tte_button.h"
 #include "qalu_config.h"
+#include "skin/tte_button.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -28,8 +28,8 @@ const QString downloadProblem = QStringLiteral("هناك مشكلة بالتحم
 QFont tahoma(int pixelSize, bool bold)
 {
     QFont font;
-    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans Arabic"),
-                      QStringLiteral("Noto Naskh Arabic")});
+    font.setFamilies({ QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"),
+        QStringLiteral("Noto Sans Arabic"), QStringLiteral("Noto Naskh Arabic") });
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     return font;
@@ -54,8 +54,8 @@ FormSettings::FormSettings()
 // without minimise and maximise.
 TForm1::TForm1(const FormSettings &settings, Notifier *notifier, QWidget *parent)
     : QWidget(parent,
-              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                  | Qt::WindowCloseButtonHint)
+        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowCloseButtonHint)
     , qgeneral(ADOConnection1, QStringLiteral("qgeneral"), 50)
     , QGeneral6(ADOConnection1, QStringLiteral("QGeneral6"))
     , QInsertN(ADOConnection1, QStringLiteral("QInsertN"))
@@ -151,8 +151,8 @@ void TForm1::FormShow(QObject *)
     }
 
     try {
-        const DownloadResult result = m_settings.download(m_settings.downloadUrl, m_settings.workbookPath,
-                                                          m_settings.downloadLimits);
+        const DownloadResult result
+            = m_settings.download(m_settings.downloadUrl, m_settings.workbookPath, m_settings.downloadLimits);
         if (result.ok) {
             UploadBut->setEnabled(true);
         } else {
@@ -198,9 +198,8 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
 void TForm1::TeButton1Click(QObject *)
 {
     db::UpdateRun run(StringGrid1, qgeneral,
-                      {[this] { ClearGrid(); },
-                       [this] { LoadWorkbookToGrid(StringGrid1, m_settings.workbookPath); },
-                       [this](const QString &name) { return FindOrAddCategory(name); }});
+        { [this] { ClearGrid(); }, [this] { LoadWorkbookToGrid(StringGrid1, m_settings.workbookPath); },
+            [this](const QString &name) { return FindOrAddCategory(name); } });
     m_notifier->showMessage(db::updateMessage(run.run()));
 }
 

@@ -33,7 +33,8 @@ struct FormSettings
     QString workbookPath;
     DownloadLimits downloadLimits;
     // The download step; tests replace it to make it raise, which a real server cannot.
-    std::function<DownloadResult(const QString &url, const QString &path, const DownloadLimits &limits)> download;
+    std::function<DownloadResult(const QString &url, const QString &path, const DownloadLimits &limits)>
+        download;
 };
 
 // The main window `Form1`: two pictures, the hidden price grid and the update button, with the
@@ -47,7 +48,7 @@ public:
     enum class CloseAction { caHide };
 
     explicit TForm1(const FormSettings &settings = FormSettings(), Notifier *notifier = nullptr,
-                    QWidget *parent = nullptr);
+        QWidget *parent = nullptr);
     ~TForm1() override;
 
     // Components, owned by the window and living as long as it does.

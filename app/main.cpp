@@ -8,7 +8,7 @@ int main(int argc, char *argv[])
 {
     qalu::app::Application app(argc, argv);
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 96, 128, 256})
+    for (int size : { 16, 24, 32, 48, 64, 96, 128, 256 })
         icon.addFile(QStringLiteral(":/qalu/icons/mainicon-%1.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(icon);
     qalu::refreshDecimalSeparator();

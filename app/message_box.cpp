@@ -19,8 +19,8 @@ namespace qalu::app {
 // without minimise and maximise.
 MessageBox::MessageBox(const QString &text, QWidget *parent)
     : QDialog(parent,
-              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                  | Qt::WindowCloseButtonHint)
+        Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowCloseButtonHint)
     , m_text(text)
     , m_label(new QLabel(this))
     , m_ok(new QPushButton(QStringLiteral("OK"), this))
@@ -51,7 +51,7 @@ MessageBox::MessageBox(const QString &text, QWidget *parent)
     const QScreen *screen = QGuiApplication::primaryScreen();
     const int maxTextWidth = screen ? screen->geometry().width() / 2 : 640;
     const QRect textRect = fm.boundingRect(QRect(0, 0, maxTextWidth, 100000),
-                                           Qt::AlignLeft | Qt::TextWordWrap, text.isEmpty() ? QStringLiteral(" ") : text);
+        Qt::AlignLeft | Qt::TextWordWrap, text.isEmpty() ? QStringLiteral(" ") : text);
     const int textWidth = textRect.width();
     const int textHeight = textRect.height();
 
@@ -60,7 +60,7 @@ MessageBox::MessageBox(const QString &text, QWidget *parent)
     // Wide enough for the caption too, so a short message does not cut the title short.
     // (The title bar font is usually larger, and the bar carries an icon and buttons.)
     const int captionWidth = fm.horizontalAdvance(windowTitle()) * 3 / 2 + 96;
-    const int contentWidth = std::max({textWidth, buttonWidth, captionWidth - h(16)});
+    const int contentWidth = std::max({ textWidth, buttonWidth, captionWidth - h(16) });
     const int width = h(8) + contentWidth + h(8);
     const int buttonTop = v(8) + textHeight + v(10);
     const int height = buttonTop + buttonHeight + v(8);

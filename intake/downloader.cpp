@@ -69,8 +69,9 @@ DownloadResult downloadToFile(const QString &url, const QString &path, const Dow
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly)) {
-        result.errorText = QStringLiteral("Cannot create a file in %1: %2")
-                               .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath()), file.errorString());
+        result.errorText
+            = QStringLiteral("Cannot create a file in %1: %2")
+                  .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath()), file.errorString());
         return result;
     }
 
@@ -110,7 +111,8 @@ DownloadResult downloadToFile(const QString &url, const QString &path, const Dow
         result.errorText = QStringLiteral("The file at %1 is larger than the limit of %2")
                                .arg(url, sizeText(limits.maxBytes));
     } else if (sink.writeFailed) {
-        result.errorText = QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+        result.errorText
+            = QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
     } else if (code == CURLE_OPERATION_TIMEDOUT) {
         result.errorText = QStringLiteral("The transfer from %1 timed out: %2")
                                .arg(url, QString::fromLocal8Bit(errorBuffer));
@@ -127,7 +129,8 @@ DownloadResult downloadToFile(const QString &url, const QString &path, const Dow
         return result;
     }
     if (!file.commit()) {
-        result.errorText = QStringLiteral("Cannot store %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+        result.errorText
+            = QStringLiteral("Cannot store %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
         return result;
     }
     result.ok = true;

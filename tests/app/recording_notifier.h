@@ -12,10 +12,10 @@ class RecordingNotifier : public qalu::app::Notifier
 public:
     using Entry = QPair<QString, QString>; // ("message" | "report", text)
 
-    void showMessage(const QString &text) override { entries.append({QStringLiteral("message"), text}); }
+    void showMessage(const QString &text) override { entries.append({ QStringLiteral("message"), text }); }
     void showErrorReport(const QString &failureText) override
     {
-        entries.append({QStringLiteral("report"), failureText});
+        entries.append({ QStringLiteral("report"), failureText });
     }
 
     QList<Entry> entries;

@@ -13,8 +13,8 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QScrollArea>
 #include <QProcess>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -56,7 +56,7 @@ QString connectionFailureText(const QString &connectionString)
 
 RecordingNotifier::Entry message(const QString &text)
 {
-    return {QStringLiteral("message"), text};
+    return { QStringLiteral("message"), text };
 }
 
 } // namespace
@@ -185,7 +185,8 @@ void TestForm1::databaseFailure()
 
     form.show();
 
-    const QList<RecordingNotifier::Entry> expected{message(databaseProblem), {QStringLiteral("report"), dbText}};
+    const QList<RecordingNotifier::Entry> expected { message(databaseProblem),
+        { QStringLiteral("report"), dbText } };
     QCOMPARE(notifier.entries, expected);
     QVERIFY(!form.UploadBut->isEnabled());
     QVERIFY(form.isVisible());
@@ -218,12 +219,12 @@ void TestForm1::downloadFailure()
 
     form.show();
 
-    QCOMPARE(notifier.entries, QList<RecordingNotifier::Entry>{message(downloadProblem)});
+    QCOMPARE(notifier.entries, QList<RecordingNotifier::Entry> { message(downloadProblem) });
     QVERIFY(!form.isVisible());
     QVERIFY(!form.UploadBut->isEnabled());
     QVERIFY(!QFile::exists(settings.workbookPath));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
-             QStringList{QStringLiteral("pharmacy.db")});
+        QStringList { QStringLiteral("pharmacy.db") });
 }
 
 // A download step that raises instead of returning a result: the message and nothing else; the
@@ -231,7 +232,8 @@ void TestForm1::downloadFailure()
 void TestForm1::raisedDownloadFailure()
 {
     FormSettings settings = settingsFor(QStringLiteral("/good"));
-    settings.download = [](const QString &, const QString &, const qalu::DownloadLimits &) -> qalu::DownloadResult {
+    settings.download
+        = [](const QString &, const QString &, const qalu::DownloadLimits &) -> qalu::DownloadResult {
         throw qalu::Failure(QStringLiteral("out of memory"));
     };
     RecordingNotifier notifier;
@@ -239,7 +241,7 @@ void TestForm1::raisedDownloadFailure()
 
     form.show();
 
-    QCOMPARE(notifier.entries, QList<RecordingNotifier::Entry>{message(downloadProblem)});
+    QCOMPARE(notifier.entries, QList<RecordingNotifier::Entry> { message(downloadProblem) });
     QVERIFY(form.isVisible());
     QVERIFY(form.UploadBut->isEnabled());
 }
@@ -270,7 +272,7 @@ void TestForm1::updateButtonRunsOneUpdate()
     QTest::mouseClick(form.UploadBut, Qt::LeftButton);
 
     const QString expected = qalu::db::updateMessage(qalu::db::UpdateOutcome::ReadFailed);
-    QCOMPARE(notifier.entries, QList<RecordingNotifier::Entry>{message(expected)});
+    QCOMPARE(notifier.entries, QList<RecordingNotifier::Entry> { message(expected) });
     QVERIFY(form.UploadBut->isEnabled());
 }
 
@@ -304,8 +306,8 @@ void TestForm1::demoWorkbookAppliedFromTheServer()
     QVERIFY(QDir(www.path()).mkpath(QStringLiteral("upload")));
     QProcess maker;
     maker.start(QStringLiteral(QALU_WORKBOOK_PYTHON),
-                {QStringLiteral(QALU_SOURCE_DIR "/scripts/make-demo-workbook"), database,
-                 www.filePath(QStringLiteral("upload/F4-7-2021.xlsx"))});
+        { QStringLiteral(QALU_SOURCE_DIR "/scripts/make-demo-workbook"), database,
+            www.filePath(QStringLiteral("upload/F4-7-2021.xlsx")) });
     QVERIFY(maker.waitForFinished(30000));
     QVERIFY2(maker.exitCode() == 0, maker.readAllStandardError().constData());
     TestHttpServer server(www.path());
@@ -321,7 +323,7 @@ void TestForm1::demoWorkbookAppliedFromTheServer()
     form.UploadBut->Click();
 
     const QString completed = qalu::db::updateMessage(qalu::db::UpdateOutcome::Completed);
-    QCOMPARE(notifier.entries, QList<RecordingNotifier::Entry>{message(completed)});
+    QCOMPARE(notifier.entries, QList<RecordingNotifier::Entry> { message(completed) });
     QCOMPARE(countRows(database, QStringLiteral("mat00")), medicinesBefore + 3);
     QCOMPARE(countRows(database, QStringLiteral("Category00")), categoriesBefore + 1);
 }
@@ -446,8 +448,8 @@ void TestForm1::escapedFailureIsReported()
     QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
     QCoreApplication::processEvents();
 
-    const RecordingNotifier::Entry report{QStringLiteral("report"), text};
-    QCOMPARE(notifier.entries, (QList<RecordingNotifier::Entry>{report, report}));
+    const RecordingNotifier::Entry report { QStringLiteral("report"), text };
+    QCOMPARE(notifier.entries, (QList<RecordingNotifier::Entry> { report, report }));
     app->setNotifier(nullptr);
 }
 

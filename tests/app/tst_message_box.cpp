@@ -52,7 +52,8 @@ void TestMessageBox::lookAndButton()
     const QPoint screenCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
     // Centred on the primary screen (up to the frame, which the box cannot know before it is shown).
     const QPoint offset = box.geometry().center() - screenCentre;
-    QVERIFY2(offset.manhattanLength() <= 8, qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+    QVERIFY2(
+        offset.manhattanLength() <= 8, qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
 }
 
 void TestMessageBox::keysDismiss_data()
@@ -112,8 +113,9 @@ void TestMessageBox::copyPutsTheContentOnTheClipboard()
 
     const QString rule = QStringLiteral("---------------------------");
     QCOMPARE(rule.size(), 27);
-    const QString expected = rule + QStringLiteral("\r\nQALU- 0900000000\r\n") + rule + QStringLiteral("\r\n") + text
-        + QStringLiteral("\r\n") + rule + QStringLiteral("\r\nOK   \r\n") + rule + QStringLiteral("\r\n");
+    const QString expected = rule + QStringLiteral("\r\nQALU- 0900000000\r\n") + rule + QStringLiteral("\r\n")
+        + text + QStringLiteral("\r\n") + rule + QStringLiteral("\r\nOK   \r\n") + rule
+        + QStringLiteral("\r\n");
     QCOMPARE(QGuiApplication::clipboard()->text(), expected);
     QVERIFY(box.isVisible());
 }

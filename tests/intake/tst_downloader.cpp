@@ -86,7 +86,7 @@ void TestDownloader::storesTheBody()
     QCOMPARE(result.httpStatus, 200L);
     QCOMPARE(result.errorText, QString());
     QCOMPARE(readAll(target), goodBody());
-    QCOMPARE(entries(dir), QStringList{QStringLiteral("F4-7-2021.xlsx")});
+    QCOMPARE(entries(dir), QStringList { QStringLiteral("F4-7-2021.xlsx") });
 }
 
 void TestDownloader::failureLeavesNothingBehind_data()
@@ -96,17 +96,19 @@ void TestDownloader::failureLeavesNothingBehind_data()
     QTest::addColumn<long>("status");
 
     QTest::newRow("connection refused")
-        << QStringLiteral("http://127.0.0.1:%1/good").arg(TestHttpServer::refusedPort()) << QStringLiteral("failed")
-        << 0L;
+        << QStringLiteral("http://127.0.0.1:%1/good").arg(TestHttpServer::refusedPort())
+        << QStringLiteral("failed") << 0L;
     QTest::newRow("404") << QStringLiteral("/missing") << QStringLiteral("404") << 404L;
-    QTest::newRow("server closes mid-body") << QStringLiteral("/truncated") << QStringLiteral("failed") << 200L;
-    QTest::newRow("chunked body over the cap") << QStringLiteral("/oversize") << QStringLiteral("limit") << 200L;
+    QTest::newRow("server closes mid-body")
+        << QStringLiteral("/truncated") << QStringLiteral("failed") << 200L;
+    QTest::newRow("chunked body over the cap")
+        << QStringLiteral("/oversize") << QStringLiteral("limit") << 200L;
     QTest::newRow("announced length over the cap")
         << QStringLiteral("/oversize-declared") << QStringLiteral("limit") << 200L;
     QTest::newRow("redirect loop") << QStringLiteral("/redirect-loop") << QStringLiteral("failed") << 302L;
     QTest::newRow("stalled transfer") << QStringLiteral("/stall") << QStringLiteral("timed out") << 200L;
-    QTest::newRow("scheme other than http") << QStringLiteral("file:///etc/passwd") << QStringLiteral("failed")
-                                            << 0L;
+    QTest::newRow("scheme other than http")
+        << QStringLiteral("file:///etc/passwd") << QStringLiteral("failed") << 0L;
 }
 
 // A failed download keeps an earlier file as it was and leaves no temporary file.
@@ -132,7 +134,7 @@ void TestDownloader::failureLeavesNothingBehind()
     QVERIFY2(result.errorText.contains(errorPart), qPrintable(result.errorText));
     QCOMPARE(result.httpStatus, status);
     QCOMPARE(readAll(target), old);
-    QCOMPARE(entries(dir), QStringList{QStringLiteral("F4-7-2021.xlsx")});
+    QCOMPARE(entries(dir), QStringList { QStringLiteral("F4-7-2021.xlsx") });
 }
 
 void TestDownloader::missingFolderIsAFailure()

@@ -16,16 +16,16 @@ class TestHttpServer
 public:
     explicit TestHttpServer(const QString &root = {})
     {
-        QStringList args{QStringLiteral(QALU_TEST_SUPPORT_DIR "/http_server.py"), QStringLiteral("--oversize"),
-                         QString::number(oversizeBytes), QStringLiteral("--log"), logPath()};
+        QStringList args { QStringLiteral(QALU_TEST_SUPPORT_DIR "/http_server.py"),
+            QStringLiteral("--oversize"), QString::number(oversizeBytes), QStringLiteral("--log"),
+            logPath() };
         if (!root.isEmpty())
             args << QStringLiteral("--root") << root;
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(QStringLiteral(QALU_PYTHON), args);
         if (!m_process.waitForStarted(10000))
             return;
-        while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
-        }
+        while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) { }
         m_port = m_process.readLine().trimmed().toInt();
     }
 

@@ -40,7 +40,7 @@ QFont font(const QString &family, int pixelSize, bool bold)
 QFont arabicFont(int pixelSize, bool bold)
 {
     QFont f = font(QStringLiteral("Noto Naskh Arabic"), pixelSize, bold);
-    f.setFamilies({QStringLiteral("Noto Naskh Arabic"), QStringLiteral("DejaVu Sans")});
+    f.setFamilies({ QStringLiteral("Noto Naskh Arabic"), QStringLiteral("DejaVu Sans") });
     return f;
 }
 
@@ -62,7 +62,7 @@ bool saveJpeg(QImage image, const QString &path)
 
 void drawFlower(QPainter &p, QPointF centre, double petal)
 {
-    const QColor colours[4] = {purple, orange, green, purple.lighter(130)};
+    const QColor colours[4] = { purple, orange, green, purple.lighter(130) };
     for (int i = 0; i < 4; ++i) {
         p.save();
         p.translate(centre);
@@ -109,7 +109,7 @@ QImage drawLogo()
     p.drawText(QRectF(195, 55, 330, 95), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("QALU"));
     p.setFont(font(QStringLiteral("DejaVu Sans"), 17, false));
     p.drawText(QRectF(200, 150, 330, 30), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("QALU Software & Pharmacy Systems"));
+        QStringLiteral("QALU Software & Pharmacy Systems"));
     return image;
 }
 
@@ -131,7 +131,8 @@ QImage drawPanel()
     line(8, 38, Qt::black, arabicFont(24, true), QStringLiteral("إدارة آمنة لأعمالك مع برامج قالو"));
     line(48, 38, Qt::black, arabicFont(24, true), QStringLiteral("وتحكم كامل بحساباتك"));
     line(94, 32, purple, arabicFont(20, true), QStringLiteral("للطلب والاستفسار يرجى الاتصال"));
-    line(128, 32, purple, font(QStringLiteral("DejaVu Sans"), 19, true), QStringLiteral("0900000000 - 0911111111"));
+    line(128, 32, purple, font(QStringLiteral("DejaVu Sans"), 19, true),
+        QStringLiteral("0900000000 - 0911111111"));
 
     p.fillRect(0, 184, 473, 55, purple);
     line(186, 52, Qt::white, arabicFont(28, true), QStringLiteral("قالو للبرمجيات"));
@@ -209,7 +210,7 @@ int main(int argc, char *argv[])
         && saveJpeg(drawPanel(), out.filePath(QStringLiteral("image1.jpg")));
 
     QList<QImage> icons;
-    for (int size : {16, 24, 32, 48, 64, 96, 128, 256}) {
+    for (int size : { 16, 24, 32, 48, 64, 96, 128, 256 }) {
         QImage icon = drawIcon(size);
         icon.setDotsPerMeterX(dotsPerMeter96);
         icon.setDotsPerMeterY(dotsPerMeter96);
