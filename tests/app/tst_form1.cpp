@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSqlDatabase>
@@ -154,6 +155,14 @@ void TestForm1::normalStart()
     QVERIFY(form.isVisible());
     QVERIFY(form.UploadBut->isEnabled());
     QVERIFY(readAll(settings.workbookPath).startsWith("PK-good-body-"));
+    // Centred (up to the frame), and the button holds the focus once the window is active.
+    const QPoint offset
+        = form.geometry().center() - QGuiApplication::primaryScreen()->availableGeometry().center();
+    QVERIFY2(
+        offset.manhattanLength() <= 8, qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(form.UploadBut));
 
     form.close();
     QVERIFY(!QFile::exists(settings.workbookPath));
