@@ -1,0 +1,226 @@
+#include "app/form1.h"
+
+#include "app/dialog_notifier.h"
+#include "app/error_report.h"
+#include "db/update_run.h"
+#include "intake/decimal_separator.h"
+#include "intake/workbook_reader.h"
+#include "qalu_config.h"
+#include "skin/tte_button.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPixmap>
+#include <QScreen>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace qalu::app {
+
+namespace {
+
+const QString databaseProblem = QStringLiteral("هناك مشكلة بالارتباط بقاعدة البيانات");
+const QString downloadProblem = QStringLiteral("هناك مشكلة بالتحميل من الموقع");
+
+// Tahoma where it is installed; otherwise a face that has Arabic glyphs.
+QFont tahoma(int pixelSize, bool bold)
+{
+    QFont font;
+    font.setFamilies({ QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"),
+        QStringLiteral("Noto Sans Arabic"), QStringLiteral("Noto Naskh Arabic") });
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+// The bottom picture's right and bottom edges: below this the client area scrolls.
+constexpr int contentWidth = 302;
+constexpr int contentHeight = 409;
+constexpr int topPictureHeight = 201;
+
+} // namespace
+
+FormSettings::FormSettings()
+    : connectionString(QString::fromUtf8(config::connectionString))
+    , downloadUrl(QString::fromUtf8(config::downloadUrl))
+    , workbookPath(QString::fromUtf8(config::workbookPath))
+    , download(&downloadToFile)
+{
+}
+
+// CustomizeWindowHint makes the window manager offer exactly the title-bar buttons named here,
+// without minimise and maximise.
+TForm1::TForm1(const FormSettings &settings, Notifier *notifier, QWidget *parent)
+    : QWidget(parent,
+        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowCloseButtonHint)
+    , qgeneral(ADOConnection1, QStringLiteral("qgeneral"), 50)
+    , QGeneral6(ADOConnection1, QStringLiteral("QGeneral6"))
+    , QInsertN(ADOConnection1, QStringLiteral("QInsertN"))
+    , QFindNewCat(ADOConnection1, QStringLiteral("QFindNewCat"))
+    , QGeneral4(ADOConnection1, QStringLiteral("QGeneral4"))
+    , StringGrid1(30, 1500)
+    , m_settings(settings)
+    , m_notifier(notifier ? notifier : DialogNotifier::instance())
+    , m_categories(QFindNewCat, QGeneral4, QInsertN, QGeneral6)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("QALU تحديث ادوية"));
+    setLayoutDirection(Qt::LeftToRight);
+    setFont(tahoma(11, false));
+    setBackgroundRole(QPalette::Window);
+    resize(304, 409);
+
+    // The client area scrolls once it is smaller than the controls; the top picture follows the
+    // client width and so never asks for a horizontal scroll bar of its own.
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_scroll = new QScrollArea(this);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setFocusPolicy(Qt::NoFocus);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setBackgroundRole(QPalette::Window);
+    layout->addWidget(m_scroll);
+
+    m_client = new QWidget;
+    m_client->setObjectName(QStringLiteral("client"));
+    m_client->setMinimumSize(contentWidth, contentHeight);
+    m_client->installEventFilter(this);
+
+    Image2 = new QLabel(m_client);
+    Image2->setObjectName(QStringLiteral("Image2"));
+    Image2->setScaledContents(true);
+    Image2->setPixmap(QPixmap(QStringLiteral(":/qalu/image2.jpg")));
+    Image2->setGeometry(0, 0, 304, topPictureHeight);
+
+    Image1 = new QLabel(m_client);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setScaledContents(true);
+    Image1->setPixmap(QPixmap(QStringLiteral(":/qalu/image1.jpg")));
+    Image1->setGeometry(0, 288, 302, 121);
+
+    UploadBut = new skin::TTeButton(m_client);
+    UploadBut->setObjectName(QStringLiteral("UploadBut"));
+    UploadBut->setGeometry(8, 224, 273, 49);
+    UploadBut->setCaption(QStringLiteral("تحديث ") + QString::fromUtf8(config::priceListDate));
+    UploadBut->setFont(tahoma(19, true));
+    UploadBut->setFontColor(Qt::red);
+    UploadBut->setTabStop(true);
+    UploadBut->setTabOrder(1);
+    UploadBut->setEnabled(true);
+    UploadBut->OnClick = [this](QObject *sender) { TeButton1Click(sender); };
+
+    m_scroll->setWidget(m_client);
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::setVisible(bool visible)
+{
+    if (visible && !m_shown) {
+        m_shown = true;
+        try {
+            FormShow(this);
+        } catch (...) {
+            // A failure passed out of the show handler gets the default error report; the window
+            // is shown all the same.
+            m_notifier->showErrorReport(failureText(std::current_exception()));
+        }
+        // A failed download has closed the window: it never reaches the screen.
+        if (m_closed)
+            return;
+        if (const QScreen *screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - rect().center());
+    }
+    QWidget::setVisible(visible);
+    if (visible && UploadBut->isEnabled())
+        UploadBut->setFocus();
+}
+
+void TForm1::FormShow(QObject *)
+{
+    try {
+        ADOConnection1.setConnectionString(m_settings.connectionString);
+        ADOConnection1.Open();
+    } catch (...) {
+        m_notifier->showMessage(databaseProblem);
+        UploadBut->setEnabled(false);
+        throw;
+    }
+
+    try {
+        const DownloadResult result
+            = m_settings.download(m_settings.downloadUrl, m_settings.workbookPath, m_settings.downloadLimits);
+        if (result.ok) {
+            UploadBut->setEnabled(true);
+        } else {
+            m_notifier->showMessage(downloadProblem);
+            close();
+            UploadBut->setEnabled(false);
+        }
+    } catch (const std::exception &) {
+        m_notifier->showMessage(downloadProblem);
+    }
+}
+
+void TForm1::FormClose(QObject *, CloseAction &)
+{
+    removeFile(m_settings.workbookPath);
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    CloseAction action = CloseAction::caHide;
+    FormClose(this, action);
+    m_closed = true;
+    event->accept();
+    // Closing the main window ends the program, also when it was closed before it was ever shown
+    // (then no "last window closed" follows).
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void TForm1::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LocaleChange)
+        refreshDecimalSeparator();
+    QWidget::changeEvent(event);
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_client && event->type() == QEvent::Resize)
+        Image2->setGeometry(0, 0, m_client->width(), topPictureHeight);
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::TeButton1Click(QObject *)
+{
+    db::UpdateRun run(StringGrid1, qgeneral,
+        { [this] { ClearGrid(); }, [this] { LoadWorkbookToGrid(StringGrid1, m_settings.workbookPath); },
+            [this](const QString &name) { return FindOrAddCategory(name); } });
+    m_notifier->showMessage(db::updateMessage(run.run()));
+}
+
+void TForm1::ClearGrid()
+{
+    qalu::ClearGrid(StringGrid1);
+}
+
+bool TForm1::LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
+{
+    return qalu::LoadWorkbookToGrid(grid, path);
+}
+
+QString TForm1::FindOrAddCategory(const QString &name)
+{
+    return m_categories.FindOrAddCategory(name);
+}
+
+qint32 TForm1::NextCategoryNumber()
+{
+    return m_categories.NextCategoryNumber();
+}
+
+} // namespace qalu::app
