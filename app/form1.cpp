@@ -160,7 +160,9 @@ void TForm1::FormShow(QObject *)
             close();
             UploadBut->setEnabled(false);
         }
-    } catch (const std::exception &) {
+    } catch (...) {
+        // A download step that raises instead of returning an outcome: the message alone; the
+        // window stays and the button keeps its state.
         m_notifier->showMessage(downloadProblem);
     }
 }

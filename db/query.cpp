@@ -381,6 +381,16 @@ public:
     int affected = -1;
     QString dialectText;
     bool dialectValid = false;
+
+    // The SQLite form of the command text, rewritten once per text.
+    const QString &sqliteText(const QString &commandText)
+    {
+        if (!dialectValid) {
+            dialectText = sqliteDialect(commandText);
+            dialectValid = true;
+        }
+        return dialectText;
+    }
 };
 
 TQuery::TQuery(TConnection &connection, const QString &name, int commandTimeoutSeconds)
@@ -523,13 +533,9 @@ void TQuery::Open()
     ensureOpen();
     QSqlDatabase db = m_connection.database();
     if (m_connection.isSqlite()) {
-        if (!m_impl->dialectValid) {
-            m_impl->dialectText = sqliteDialect(m_commandText);
-            m_impl->dialectValid = true;
-        }
         sqlite3 *handle = sqliteHandle(db);
         try {
-            runSqlite(handle, m_impl->dialectText, m_params,
+            runSqlite(handle, m_impl->sqliteText(m_commandText), m_params,
                 m_timeout > 0 ? m_timeout * 1000 : sqliteDefaultBusyMs, &m_impl->rows);
         } catch (...) {
             m_impl->rows.clear();
@@ -611,12 +617,8 @@ int TQuery::ExecSQL()
     ensureOpen();
     QSqlDatabase db = m_connection.database();
     if (m_connection.isSqlite()) {
-        if (!m_impl->dialectValid) {
-            m_impl->dialectText = sqliteDialect(m_commandText);
-            m_impl->dialectValid = true;
-        }
         sqlite3 *handle = sqliteHandle(db);
-        m_impl->affected = runSqlite(handle, m_impl->dialectText, m_params,
+        m_impl->affected = runSqlite(handle, m_impl->sqliteText(m_commandText), m_params,
             m_timeout > 0 ? m_timeout * 1000 : sqliteDefaultBusyMs, nullptr);
     } else {
         m_impl->affected = runOdbc(db, m_commandText, m_params, m_timeout, nullptr);
