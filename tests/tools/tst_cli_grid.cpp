@@ -49,7 +49,7 @@ private slots:
                                 "Aspirin\t12.5\ttab\\there\n"
                                 "back\\\\slash\t7\t\n"
                                 "\t\tline\\nfeed\\rret\n";
-        QTest::newRow("point") << QStringList() << body;
+        QTest::newRow("point") << QStringList{QStringLiteral("--decimal-separator"), QStringLiteral(".")} << body;
         QByteArray comma = body;
         comma.replace("12.5", "12,5");
         QTest::newRow("comma separator")
