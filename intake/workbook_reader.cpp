@@ -52,7 +52,7 @@ constexpr int kMaxCol = 16384;
     throw Failure(QStringLiteral("Cannot read the workbook: ") + why);
 }
 
-QString latin(std::string_view s)
+QString fromUtf8(std::string_view s)
 {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
@@ -219,7 +219,7 @@ public:
     // Streams a part through the handler, chunk by chunk, never holding it whole.
     void parse(const std::string &part, zip_uint64_t cap, XmlHandler &handler)
     {
-        const QString name = latin(part);
+        const QString name = fromUtf8(part);
         const zip_int64_t index = zip_name_locate(m_zip, part.c_str(), ZIP_FL_NOCASE);
         if (index < 0)
             fail(QStringLiteral("not a workbook (%1 is missing)").arg(name));
