@@ -39,7 +39,7 @@ namespace {
 // absurd sheet or a giant string ends in a Failure with bounded memory and time.
 constexpr zip_uint64_t kMaxSmallPart = 16u << 20; // relationships, workbook, styles
 constexpr zip_uint64_t kMaxSharedStrings = 128u << 20;
-constexpr zip_uint64_t kMaxSheet = 1024u << 20;
+constexpr zip_uint64_t kMaxSheet = 512u << 20;
 constexpr long long kMaxPendingXml = 16 << 20; // one XML token (a tag, a comment)
 constexpr size_t kMaxStringBytes = 1 << 20; // one cell text
 constexpr size_t kMaxCells = 8'000'000; // value cells of the sheet
