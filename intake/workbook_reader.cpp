@@ -713,6 +713,7 @@ public:
     std::deque<CellRecord> cells;
     std::string arena;
     bool sorted = true;
+    size_t rowsSeen = 0; // row changes in document order: the rows, when sorted
     int lastRow = 0;
     int lastCol = 0;
 
@@ -859,6 +860,8 @@ private:
         const quint64 key = (quint64(rec.row) << 16) | rec.col;
         if (key <= m_lastKey)
             sorted = false;
+        if (rec.row != m_lastKey >> 16)
+            ++rowsSeen;
         m_lastKey = key;
         lastRow = std::max(lastRow, int(rec.row));
         lastCol = std::max(lastCol, int(rec.col));
@@ -1029,8 +1032,24 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
 
     const QLocale locale = QLocale::system();
     std::string text;
+    grid.reserveRows(qsizetype(cells.rowsSeen));
+    quint32 reservedRow = 0;
     for (size_t n = 0; n < stop; ++n) {
         const CellRecord &rec = cells.cells.front();
+        if (rec.row != reservedRow) {
+            // The row's texts in one go: its records follow each other.
+            reservedRow = rec.row;
+            qsizetype count = 0;
+            qsizetype bytes = 0;
+            for (size_t i = 0; i < stop - n && cells.cells[i].row == rec.row; ++i) {
+                const CellRecord &r = cells.cells[i];
+                ++count;
+                bytes += r.kind == CellKind::Text         ? qsizetype(r.text.length)
+                         : r.kind == CellKind::SharedText ? qsizetype(shared.strings[r.shared].second)
+                                                          : 24;
+            }
+            grid.reserveRow(int(rec.row) - 1, count, bytes);
+        }
         if (isLastOfItsCell(0)) {
             text.clear();
             QByteArrayView view;
