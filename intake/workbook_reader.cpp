@@ -60,6 +60,8 @@ QString fromUtf8(std::string_view s)
 // The name without its namespace prefix: the parts use different prefixes for the same names.
 const char *localName(const char *name)
 {
+    if (name[0] && !name[1]) // the sheet's hot names: c, v, t
+        return name;
     const char *colon = std::strrchr(name, ':');
     return colon ? colon + 1 : name;
 }
