@@ -81,6 +81,8 @@ private slots:
         QTest::newRow("missing workbook") << QStringList { m_fixtures.path(QStringLiteral("none.xlsx")) };
         QTest::newRow("error value") << QStringList { m_fixtures.path(QStringLiteral("error_value.xlsx")) };
         QTest::newRow("not a workbook") << QStringList { m_fixtures.path(QStringLiteral("not_zip.xlsx")) };
+        QTest::newRow("missing workbook with a line break in its name")
+            << QStringList{m_fixtures.path(QStringLiteral("two\nlines.xlsx"))};
         QTest::newRow("no workbook given") << QStringList();
         QTest::newRow("two workbooks") << QStringList { QStringLiteral("a.xlsx"), QStringLiteral("b.xlsx") };
         QTest::newRow("separator missing") << QStringList { QStringLiteral("--decimal-separator") };
