@@ -151,6 +151,18 @@ void TStringGrid::setCellBytes(int col, int row, QByteArrayView text)
     }
 }
 
+void TStringGrid::reserveRow(int row, qsizetype cells, qsizetype bytes)
+{
+    if (row < 0 || cells <= 0)
+        return;
+    // A reserved row that gets no text reads empty and is dropped by the next clear over it.
+    Row &r = m_rows[row];
+    r.entries.reserve(r.entries.size() + size_t(cells));
+    r.text.reserve(r.text.size() + size_t(std::max<qsizetype>(bytes, 0)));
+    m_lastRow = row;
+    m_lastRowData = &r;
+}
+
 void TStringGrid::compact(Row &row)
 {
     std::string text;
@@ -177,6 +189,14 @@ void TStringGrid::clearBlock(int cols, int rowBegin, int rowEnd)
         const auto end = std::lower_bound(
             r.entries.begin(), r.entries.end(), cols, [](const Entry &a, int c) { return a.col < c; });
         const auto removed = end - r.entries.begin();
+        if (r.entries.empty()) {
+            if (it->first == m_lastRow) {
+                m_lastRow = -1;
+                m_lastRowData = nullptr;
+            }
+            it = m_rows.erase(it);
+            continue;
+        }
         if (removed == 0) {
             ++it;
             continue;

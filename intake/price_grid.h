@@ -40,6 +40,11 @@ public:
     QString cellText(int col, int row) const;
     void setCellText(int col, int row, const QString &text);
 
+    // Room for `cells` texts of `bytes` bytes in all in `row`, and for `rows` rows, ahead of a
+    // writer that knows them: spares the buffers' step-by-step growth. Changes no text.
+    void reserveRow(int row, qsizetype cells, qsizetype bytes);
+    void reserveRows(qsizetype rows) { m_rows.reserve(size_t(rows)); }
+
     // Writes the empty text into every cell (c, r) with c < cols and rowBegin <= r < rowEnd.
     // Costs the stored cells, whatever the size of the block.
     void clearBlock(int cols, int rowBegin, int rowEnd);

@@ -39,7 +39,7 @@ namespace {
 // absurd sheet or a giant string ends in a Failure with bounded memory and time.
 constexpr zip_uint64_t kMaxSmallPart = 16u << 20; // relationships, workbook, styles
 constexpr zip_uint64_t kMaxSharedStrings = 128u << 20;
-constexpr zip_uint64_t kMaxSheet = 1024u << 20;
+constexpr zip_uint64_t kMaxSheet = 512u << 20;
 constexpr long long kMaxPendingXml = 16 << 20; // one XML token (a tag, a comment)
 constexpr size_t kMaxStringBytes = 1 << 20; // one cell text
 constexpr size_t kMaxCells = 8'000'000; // value cells of the sheet
@@ -52,7 +52,7 @@ constexpr int kMaxCol = 16384;
     throw Failure(QStringLiteral("Cannot read the workbook: ") + why);
 }
 
-QString latin(std::string_view s)
+QString fromUtf8(std::string_view s)
 {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
@@ -60,6 +60,8 @@ QString latin(std::string_view s)
 // The name without its namespace prefix: the parts use different prefixes for the same names.
 const char *localName(const char *name)
 {
+    if (name[0] && !name[1]) // the sheet's hot names: c, v, t
+        return name;
     const char *colon = std::strrchr(name, ':');
     return colon ? colon + 1 : name;
 }
@@ -219,7 +221,7 @@ public:
     // Streams a part through the handler, chunk by chunk, never holding it whole.
     void parse(const std::string &part, zip_uint64_t cap, XmlHandler &handler)
     {
-        const QString name = latin(part);
+        const QString name = fromUtf8(part);
         const zip_int64_t index = zip_name_locate(m_zip, part.c_str(), ZIP_FL_NOCASE);
         if (index < 0)
             fail(QStringLiteral("not a workbook (%1 is missing)").arg(name));
@@ -713,6 +715,7 @@ public:
     std::deque<CellRecord> cells;
     std::string arena;
     bool sorted = true;
+    size_t rowsSeen = 0; // row changes in document order: the rows, when sorted
     int lastRow = 0;
     int lastCol = 0;
 
@@ -859,6 +862,8 @@ private:
         const quint64 key = (quint64(rec.row) << 16) | rec.col;
         if (key <= m_lastKey)
             sorted = false;
+        if (rec.row != m_lastKey >> 16)
+            ++rowsSeen;
         m_lastKey = key;
         lastRow = std::max(lastRow, int(rec.row));
         lastCol = std::max(lastCol, int(rec.col));
@@ -1029,8 +1034,24 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
 
     const QLocale locale = QLocale::system();
     std::string text;
+    grid.reserveRows(qsizetype(cells.rowsSeen));
+    quint32 reservedRow = 0;
     for (size_t n = 0; n < stop; ++n) {
         const CellRecord &rec = cells.cells.front();
+        if (rec.row != reservedRow) {
+            // The row's texts in one go: its records follow each other.
+            reservedRow = rec.row;
+            qsizetype count = 0;
+            qsizetype bytes = 0;
+            for (size_t i = 0; i < stop - n && cells.cells[i].row == rec.row; ++i) {
+                const CellRecord &r = cells.cells[i];
+                ++count;
+                bytes += r.kind == CellKind::Text         ? qsizetype(r.text.length)
+                         : r.kind == CellKind::SharedText ? qsizetype(shared.strings[r.shared].second)
+                                                          : 24;
+            }
+            grid.reserveRow(int(rec.row) - 1, count, bytes);
+        }
         if (isLastOfItsCell(0)) {
             text.clear();
             QByteArrayView view;

@@ -125,6 +125,8 @@ private slots:
                 grid = std::move(copy);
                 grid.setCells(col, row, model.value(key));
                 grid = TStringGrid(grid);
+            } else if (op == 72) {
+                grid.reserveRow(row, 5, 50); // room only: reads and counts stay
             } else if (op < 71) {
                 const int cols = int(rng.bounded(45));
                 const int begin = int(rng.bounded(30));

@@ -330,7 +330,7 @@ private slots:
         QTest::newRow("header row only") << "header_row.xlsx" << 1 << 11 << 10 << 0 << "H11";
         QTest::newRow("data away from A1: leading cells empty")
             << "offset_start.xlsx" << 5 << 4 << 3 << 2 << "C";
-        QTest::newRow("openpyxl K300, styled cells ignored")
+        QTest::newRow("openpyxl K300, styled cells and uncomputed formula ignored")
             << "openpyxl_k300.xlsx" << 300 << 11 << 10 << 299 << "375";
         QTest::newRow("chart sheet first: first worksheet read")
             << "chart_first.xlsx" << 3 << 2 << 1 << 0 << "data sheet";

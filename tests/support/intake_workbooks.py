@@ -211,8 +211,10 @@ def openpyxl_price_list():
         ws.cell(row=r, column=1, value='{%08d-0000-0000-0000-000000000000}' % r)
         ws.cell(row=r, column=2, value='Medicine %d' % r)
         ws.cell(row=r, column=11, value=r * 1.25)
-    # Styled cells without values beyond the data do not count as used.
+    # Styled cells without values beyond the data do not count as used, nor does a formula that
+    # openpyxl stores without a computed result.
     ws.cell(row=400, column=14).font = openpyxl.styles.Font(bold=True)
+    ws.cell(row=5, column=12, value='=A5&B5')
     ws.cell(row=10, column=3, value=None).number_format = '0.00'
     other = wb.create_sheet('Other')
     other['A1'] = 'not read'

@@ -49,7 +49,7 @@ private slots:
                                 "Aspirin\t12.5\ttab\\there\n"
                                 "back\\\\slash\t7\t\n"
                                 "\t\tline\\nfeed\\rret\n";
-        QTest::newRow("point") << QStringList() << body;
+        QTest::newRow("point") << QStringList{QStringLiteral("--decimal-separator"), QStringLiteral(".")} << body;
         QByteArray comma = body;
         comma.replace("12.5", "12,5");
         QTest::newRow("comma separator")
@@ -81,6 +81,8 @@ private slots:
         QTest::newRow("missing workbook") << QStringList { m_fixtures.path(QStringLiteral("none.xlsx")) };
         QTest::newRow("error value") << QStringList { m_fixtures.path(QStringLiteral("error_value.xlsx")) };
         QTest::newRow("not a workbook") << QStringList { m_fixtures.path(QStringLiteral("not_zip.xlsx")) };
+        QTest::newRow("missing workbook with a line break in its name")
+            << QStringList{m_fixtures.path(QStringLiteral("two\nlines.xlsx"))};
         QTest::newRow("no workbook given") << QStringList();
         QTest::newRow("two workbooks") << QStringList { QStringLiteral("a.xlsx"), QStringLiteral("b.xlsx") };
         QTest::newRow("separator missing") << QStringList { QStringLiteral("--decimal-separator") };

@@ -150,7 +150,10 @@ int runGrid(const QStringList &args)
         ClearGrid(grid);
         LoadWorkbookToGrid(grid, path);
     } catch (const Failure &f) {
-        std::fprintf(stderr, "qalu-cli grid: %s\n", f.text().toUtf8().constData());
+        // One line, even when the reason quotes a file name with a line break in it.
+        QString reason = f.text();
+        reason.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+        std::fprintf(stderr, "qalu-cli grid: %s\n", reason.toUtf8().constData());
         return 1;
     } catch (const std::exception &e) {
         std::fprintf(stderr, "qalu-cli grid: %s\n", e.what());
