@@ -31,12 +31,13 @@ const char applyHelp[]
       "                                  (default: the locale's, '.' when it is not one character)\n"
       "  --help                          show this text\n"
       "\n"
-      "Output: one line on standard output (UTF-8), the message the window would show.\n"
+      "Output (UTF-8, standard output): the one message the window would show; after a\n"
+      "connection failure the database's error text follows it.\n"
       "Exit status:\n"
       "  0  \"تمت عملية التحديث بنجاح\" (every row applied)\n"
       "  1  usage error: nothing on standard output, one line on standard error; or\n"
-      "     connection failure: \"هناك مشكلة بالارتباط بقاعدة البيانات\" on standard output and the\n"
-      "     database's error text on standard error\n"
+      "     connection failure: \"هناك مشكلة بالارتباط بقاعدة البيانات\" and, on the next line,\n"
+      "     the database's error text, both on standard output\n"
       "  2  \"حدث خطأ بتحميل الاسعار من الموقع\" (the workbook could not be read; database untouched)\n"
       "  3  \"لم يتم تحديث جميع الاسعار بطريقة صحيحة ..يرجى اعادة التحديث\" (a row failed; the rows\n"
       "     before it stay applied)\n";
@@ -133,11 +134,11 @@ int runApply(const QStringList &args)
         ADOConnection1.Open();
     } catch (const Failure &failure) {
         printLine(stdout, QStringLiteral("هناك مشكلة بالارتباط بقاعدة البيانات"));
-        printLine(stderr, failure.text());
+        printLine(stdout, failure.text());
         return 1;
     } catch (const std::exception &failure) {
         printLine(stdout, QStringLiteral("هناك مشكلة بالارتباط بقاعدة البيانات"));
-        printLine(stderr, QString::fromLocal8Bit(failure.what()));
+        printLine(stdout, QString::fromLocal8Bit(failure.what()));
         return 1;
     }
 
