@@ -526,29 +526,27 @@ void TQuery::ensureOpen()
         m_connection.Open();
 }
 
-void TQuery::Open()
+int TQuery::run(bool fetchRows)
 {
     m_impl->open = false;
     m_impl->rows.clear();
     ensureOpen();
     QSqlDatabase db = m_connection.database();
-    if (m_connection.isSqlite()) {
-        sqlite3 *handle = sqliteHandle(db);
-        try {
-            runSqlite(handle, m_impl->sqliteText(m_commandText), m_params,
-                m_timeout > 0 ? m_timeout * 1000 : sqliteDefaultBusyMs, &m_impl->rows);
-        } catch (...) {
-            m_impl->rows.clear();
-            throw;
-        }
-    } else {
-        try {
-            runOdbc(db, m_commandText, m_params, m_timeout, &m_impl->rows);
-        } catch (...) {
-            m_impl->rows.clear();
-            throw;
-        }
+    QList<Row> *rows = fetchRows ? &m_impl->rows : nullptr;
+    try {
+        if (m_connection.isSqlite())
+            return runSqlite(sqliteHandle(db), m_impl->sqliteText(m_commandText), m_params,
+                m_timeout > 0 ? m_timeout * 1000 : sqliteDefaultBusyMs, rows);
+        return runOdbc(db, m_commandText, m_params, m_timeout, rows);
+    } catch (...) {
+        m_impl->rows.clear();
+        throw;
     }
+}
+
+void TQuery::Open()
+{
+    run(true);
     m_impl->open = true;
 }
 
@@ -612,17 +610,7 @@ QString TQuery::firstFieldAsText() const
 
 int TQuery::ExecSQL()
 {
-    m_impl->open = false;
-    m_impl->rows.clear();
-    ensureOpen();
-    QSqlDatabase db = m_connection.database();
-    if (m_connection.isSqlite()) {
-        sqlite3 *handle = sqliteHandle(db);
-        m_impl->affected = runSqlite(handle, m_impl->sqliteText(m_commandText), m_params,
-            m_timeout > 0 ? m_timeout * 1000 : sqliteDefaultBusyMs, nullptr);
-    } else {
-        m_impl->affected = runOdbc(db, m_commandText, m_params, m_timeout, nullptr);
-    }
+    m_impl->affected = run(false);
     return m_impl->affected;
 }
 

@@ -108,6 +108,8 @@ private:
     Parameter &parameterAt(int position);
     void bind(int position, QVariant value, ValueKind kind);
     void ensureOpen();
+    // Runs the command text; with fetchRows the result's rows land in the current result.
+    int run(bool fetchRows);
 };
 
 } // namespace qalu::db
