@@ -18,8 +18,8 @@ Q_DECLARE_METATYPE(qalu::testdb::Backend)
 
 namespace {
 
-const QString rootGuid = QStringLiteral("{6513270E-269E-4D37-B2A7-4DE452E6B438}");
-const QString painkillersGuid = QStringLiteral("{9531985D-5D9D-49F8-9818-E811892F902B}");
+const QString &rootGuid = testdb::seed::rootCategory;
+const QString &painkillersGuid = testdb::seed::painkillers;
 
 void addBackendRows()
 {

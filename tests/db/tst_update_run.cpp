@@ -22,11 +22,11 @@ Q_DECLARE_METATYPE(qalu::testdb::Backend)
 
 namespace {
 
-const QString amoxicillin = QStringLiteral("{90C192CF-D3AC-44AF-8F21-DDB66CAD4A26}");
-const QString paracetamol = QStringLiteral("{0CB1E29C-658C-4A14-95E6-0AF593BD04CF}");
-const QString ibuprofen = QStringLiteral("{8E81973E-0BEC-47B0-B898-D190F9EBDACC}");
-const QString vitaminD = QStringLiteral("{92276658-1E27-41C0-8A6A-63EC24EDE6A4}");
-const QString painkillersGuid = QStringLiteral("{9531985D-5D9D-49F8-9818-E811892F902B}");
+const QString &amoxicillin = testdb::seed::amoxicillin;
+const QString &paracetamol = testdb::seed::paracetamol;
+const QString &ibuprofen = testdb::seed::ibuprofen;
+const QString &vitaminD = testdb::seed::vitaminD;
+const QString &painkillersGuid = testdb::seed::painkillers;
 
 using Row = QStringList;
 

@@ -30,6 +30,16 @@
 
 namespace qalu::testdb {
 
+// Guids of rows in db/sql/seed.sql that the tests name.
+namespace seed {
+inline const QString rootCategory = QStringLiteral("{6513270E-269E-4D37-B2A7-4DE452E6B438}");
+inline const QString painkillers = QStringLiteral("{9531985D-5D9D-49F8-9818-E811892F902B}");
+inline const QString amoxicillin = QStringLiteral("{90C192CF-D3AC-44AF-8F21-DDB66CAD4A26}");
+inline const QString paracetamol = QStringLiteral("{0CB1E29C-658C-4A14-95E6-0AF593BD04CF}");
+inline const QString ibuprofen = QStringLiteral("{8E81973E-0BEC-47B0-B898-D190F9EBDACC}");
+inline const QString vitaminD = QStringLiteral("{92276658-1E27-41C0-8A6A-63EC24EDE6A4}");
+} // namespace seed
+
 enum class Backend { Sqlite, Postgres };
 
 // Guid texts as compared by the tests: without braces, lower case (SQLite keeps the braced

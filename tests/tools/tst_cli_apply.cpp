@@ -21,9 +21,9 @@ const QString readFailed = QStringLiteral("حدث خطأ بتحميل الاسع
 const QString rowFailed = QStringLiteral("لم يتم تحديث جميع الاسعار بطريقة صحيحة ..يرجى اعادة التحديث");
 const QString noDatabase = QStringLiteral("هناك مشكلة بالارتباط بقاعدة البيانات");
 
-const QString amoxicillin = QStringLiteral("{90C192CF-D3AC-44AF-8F21-DDB66CAD4A26}");
-const QString paracetamol = QStringLiteral("{0CB1E29C-658C-4A14-95E6-0AF593BD04CF}");
-const QString ibuprofen = QStringLiteral("{8E81973E-0BEC-47B0-B898-D190F9EBDACC}");
+const QString &amoxicillin = testdb::seed::amoxicillin;
+const QString &paracetamol = testdb::seed::paracetamol;
+const QString &ibuprofen = testdb::seed::ibuprofen;
 
 struct Result
 {
