@@ -19,4 +19,6 @@ foreach(_v QALU_PRICE_LIST_DATE QALU_CONNECTION_STRING QALU_DOWNLOAD_URL QALU_WO
   string(REPLACE "\"" "\\\"" _esc "${_esc}")
   set(${_v}_LITERAL "${_esc}")
 endforeach()
-configure_file(${CMAKE_CURRENT_LIST_DIR}/qalu_config.h.in ${CMAKE_BINARY_DIR}/generated/qalu_config.h @ONLY)
+# Only the app includes it (app/CMakeLists.txt adds the folder to qalu_app alone).
+set(QALU_CONFIG_INCLUDE_DIR ${PROJECT_BINARY_DIR}/generated)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/qalu_config.h.in ${QALU_CONFIG_INCLUDE_DIR}/qalu_config.h @ONLY)

@@ -190,7 +190,7 @@ void TestForm1::databaseFailure()
     QVERIFY(!dbText.isEmpty());
     RecordingNotifier notifier;
     TForm1 form(settings, &notifier);
-    const int requestsBefore = m_server->requests().size();
+    const qsizetype requestsBefore = m_server->requests().size();
 
     form.show();
 

@@ -51,6 +51,14 @@ private slots:
             << QStringLiteral("4.9406564584124654e-324") << dot << 4.9406564584124654e-324;
         QTest::newRow("exponent of 499 on a tiny mantissa")
             << (QStringLiteral("0.") + QString(198, u'0') + QStringLiteral("1e499")) << dot << 1e300;
+        // Rounded to 64 bits first: a text just off a midpoint between two doubles lands on it and
+        // goes to the even neighbour, which may be the farther one.
+        QTest::newRow("just above a midpoint, to even below")
+            << QStringLiteral("1.000000000000000111022302462515655") << dot << 1.0;
+        QTest::newRow("just below a midpoint, to even above")
+            << QStringLiteral("1.000000000000000333066907387546961") << dot << 1.0000000000000004;
+        QTest::newRow("just below a subnormal midpoint, to even above")
+            << QStringLiteral("7.41098468761869816264853189302332e-324") << dot << 9.8813129168249309e-324;
         QTest::newRow("comma: decimal") << QStringLiteral("12,5") << comma << 12.5;
         QTest::newRow("comma: exponent") << QStringLiteral(" -1,5e1 ") << comma << -15.0;
     }
@@ -106,6 +114,8 @@ private slots:
         QTest::newRow("beyond double range") << QStringLiteral("1E400") << dot;
         QTest::newRow("negative beyond double range") << QStringLiteral("-1E400") << dot;
         QTest::newRow("rounds to infinity") << QStringLiteral("1.7976931348623159e308") << dot;
+        QTest::newRow("just below the overflow midpoint rounds onto it")
+            << QStringLiteral("1.797693134862315807937289714053034e308") << dot;
         QTest::newRow("exponent 500 on one") << QStringLiteral("1E500") << dot;
         QTest::newRow("many digits beyond range") << QString(QStringLiteral("9").repeated(400)) << dot;
         // Exponent digits stop being taken at 500; what is left over is not a number.

@@ -1,0 +1,65 @@
+# Packages: a Debian package on Linux (`cmake --preset package && cmake --build --preset package
+# --target package`), an installer through WiX on Windows. The version is project(VERSION).
+set(QALU_PACKAGE_MAINTAINER "QALU Support <support@qalu.example>"
+  CACHE STRING "Maintainer field of the package")
+
+set(CPACK_PACKAGE_NAME qalu-update)
+set(CPACK_PACKAGE_VENDOR QALU)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT ${QALU_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "pharmacy medicine price updater")
+set(CPACK_PACKAGE_DESCRIPTION
+  "Brings the medicine prices of a pharmacy database up to date from the maker's price list \
+workbook (.xlsx): a single window downloads the list and applies it row by row, updating the \
+prices of known medicines and adding new ones with their categories.\n\
+The package also holds qalu-cli, the command-line tool for support staff: it prints what the \
+program reads from a workbook, applies or reviews a price list without the window, and puts \
+back the prices of an earlier run.")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_VERBATIM_VARIABLES ON)
+set(CPACK_PACKAGE_INSTALL_DIRECTORY QALU)
+set(CPACK_PACKAGE_EXECUTABLES qalu-update "QALU medicine prices")
+
+if(UNIX AND NOT APPLE)
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Loaded at run time, so not seen by dpkg-shlibdeps: the SQL drivers and the display plugins.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, libqt6sql6-odbc, qt6-qpa-plugins")
+  # Arabic glyphs for the window, FreeTDS for SQL Server.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-core | fonts-dejavu-core, tdsodbc")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+  # Debian's documentation files for the package.
+  string(TIMESTAMP QALU_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  set(_doc ${PROJECT_BINARY_DIR}/packaging)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${_doc}/changelog @ONLY)
+  add_custom_command(OUTPUT ${_doc}/changelog.gz
+    COMMAND ${QALU_GZIP} -9nf -k changelog
+    DEPENDS ${_doc}/changelog
+    WORKING_DIRECTORY ${_doc}
+    VERBATIM)
+  add_custom_target(package-doc ALL DEPENDS ${_doc}/changelog.gz)
+  install(FILES ${_doc}/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/copyright
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/qalu-update)
+elseif(WIN32)
+  # Qt's DLLs and plugins (platform, SQL drivers, image formats) through windeployqt; the vcpkg
+  # DLLs (curl, libzip, expat, sqlite3) from the executables' imports.
+  qt_generate_deploy_app_script(TARGET qalu-update OUTPUT_SCRIPT _qalu_deploy
+    NO_UNSUPPORTED_PLATFORM_ERROR)
+  install(SCRIPT ${_qalu_deploy})
+  install(RUNTIME_DEPENDENCY_SET qalu_runtime
+    PRE_EXCLUDE_REGEXES "api-ms-.*" "ext-ms-.*" "Qt6.*"
+    POST_EXCLUDE_REGEXES ".*[Ss]ystem32/.*\\.dll"
+    DIRECTORIES $<TARGET_FILE_DIR:qalu-update>)
+  set(CPACK_GENERATOR WIX)
+  # Fixed for the life of the product: it lets a newer installer replace an older one.
+  set(CPACK_WIX_UPGRADE_GUID 6F1C3E52-2B8A-4D77-9C1E-5A0B7E3D4C21)
+  set(CPACK_WIX_PRODUCT_ICON ${PROJECT_SOURCE_DIR}/resources/mainicon.ico)
+  set(CPACK_WIX_PROGRAM_MENU_FOLDER QALU)
+  set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/resources/mainicon.ico)
+endif()
+
+include(CPack)
