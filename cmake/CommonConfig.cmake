@@ -10,6 +10,8 @@ target_compile_definitions(qalu_common INTERFACE
   QT_DISABLE_DEPRECATED_UP_TO=0x060000)
 if(MSVC)
   target_compile_options(qalu_common INTERFACE /W4 /utf-8 /permissive- /Zc:__cplusplus)
+  # windows.h without its min/max macros and rarely used parts.
+  target_compile_definitions(qalu_common INTERFACE NOMINMAX WIN32_LEAN_AND_MEAN UNICODE _UNICODE)
   if(QALU_WERROR)
     target_compile_options(qalu_common INTERFACE /WX)
   endif()

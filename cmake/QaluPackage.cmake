@@ -63,3 +63,10 @@ elseif(WIN32)
 endif()
 
 include(CPack)
+
+# The Windows build's library manifest carries the same version.
+file(READ ${PROJECT_SOURCE_DIR}/vcpkg.json _manifest)
+string(JSON _manifest_version GET "${_manifest}" version)
+if(NOT _manifest_version STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "vcpkg.json has version ${_manifest_version}, project(VERSION) ${PROJECT_VERSION}")
+endif()

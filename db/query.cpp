@@ -12,6 +12,9 @@
 #include <QUuid>
 #include <QtEndian>
 
+#ifdef _WIN32
+#include <windows.h> // the ODBC headers use its types there
+#endif
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlite3.h>
