@@ -8,13 +8,15 @@ set(CPACK_PACKAGE_VENDOR QALU)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${QALU_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "pharmacy medicine price updater")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Brings the medicine prices of a pharmacy database up to date from the maker's price list \
-workbook (.xlsx): a single window downloads the list and applies it row by row, updating the \
-prices of known medicines and adding new ones with their categories.\n\
-The package also holds qalu-cli, the command-line tool for support staff: it prints what the \
-program reads from a workbook, applies or reviews a price list without the window, and puts \
-back the prices of an earlier run.")
+# Wrapped by hand: the Debian description is shown as it is written.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Brings the medicine prices of a pharmacy database up to date from the maker's"
+  "price list workbook (.xlsx): a single window downloads the list and applies it"
+  "row by row, updating the prices of known medicines and adding new ones with"
+  "their categories. It works on SQL Server through ODBC and on SQLite files."
+  "The package also holds qalu-cli, the command-line tool for support staff: it"
+  "prints what the program reads from a workbook, applies or reviews a price list"
+  "without the window, and puts back the prices of an earlier run.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY QALU)
