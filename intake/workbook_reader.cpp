@@ -580,6 +580,12 @@ private:
 
 enum class CellKind : quint8 { Number, Currency, Date, Boolean, Text, SharedText, Error };
 
+struct TextSpan
+{
+    quint32 offset;
+    quint32 length;
+};
+
 struct CellRecord
 {
     quint32 row; // from 1
@@ -587,11 +593,7 @@ struct CellRecord
     CellKind kind;
     union {
         double number;
-        struct
-        {
-            quint32 offset;
-            quint32 length;
-        } text;
+        TextSpan text;
         quint32 shared;
     };
 };

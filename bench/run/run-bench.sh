@@ -13,6 +13,7 @@ REPS=${2:-3}
 PYTHON=/usr/bin/python3
 command -v "$PYTHON" >/dev/null || PYTHON=python3
 
+cmake -S "$ROOT" -B "$BUILD" -DQALU_BUILD_BENCH=ON >/dev/null
 cmake --build "$BUILD" --target qalu-cli bench_run_sqlite_floor bench_run_split >/dev/null
 CLI=$BUILD/tools/qalu-cli/qalu-cli
 FLOOR=$BUILD/bench/run/bench_run_sqlite_floor
