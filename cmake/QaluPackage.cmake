@@ -35,7 +35,8 @@ if(UNIX AND NOT APPLE)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
   # Debian's documentation files for the package.
-  string(TIMESTAMP QALU_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  # The day only, so a rebuild the same day makes the same file (SOURCE_DATE_EPOCH wins).
+  string(TIMESTAMP QALU_PACKAGE_DATE "%a, %d %b %Y 00:00:00 +0000" UTC)
   set(_doc ${PROJECT_BINARY_DIR}/packaging)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${_doc}/changelog @ONLY)
   add_custom_command(OUTPUT ${_doc}/changelog.gz

@@ -160,7 +160,8 @@ void report(const char *what, const Figures &f, double target)
 {
     const double ratio = double(f.query) / double(f.c);
     std::printf("%-10s query object %9.1f ms   sqlite3 C API %9.1f ms   ratio %.2fx (target <= %.1fx)%s\n",
-        what, double(f.query) / 1e6, double(f.c) / 1e6, ratio, target, ratio <= target ? "" : "  OVER TARGET");
+        what, double(f.query) / 1e6, double(f.c) / 1e6, ratio, target,
+        ratio <= target ? "" : "  OVER TARGET");
 }
 
 } // namespace
