@@ -76,17 +76,17 @@ Split runProgram(const QString &database, const QString &workbook)
          },
             [&] {
                 LoadWorkbookToGrid(StringGrid1, workbook);
-                s.readMs = total.nsecsElapsed() / 1e6;
+                s.readMs = double(total.nsecsElapsed()) / 1e6;
             },
             [&](const QString &name) {
                 step.start();
                 QString guid = resolver.FindOrAddCategory(name);
-                s.resolutionMs += step.nsecsElapsed() / 1e6;
+                s.resolutionMs += double(step.nsecsElapsed()) / 1e6;
                 ++s.resolutions;
                 return guid;
             } });
     const db::UpdateOutcome outcome = run.run();
-    s.walkMs = total.nsecsElapsed() / 1e6 - s.readMs;
+    s.walkMs = double(total.nsecsElapsed()) / 1e6 - s.readMs;
     if (outcome != db::UpdateOutcome::Completed) {
         std::fprintf(stderr, "bench_run_split: the run ended with: %s\n",
             db::updateMessage(outcome).toUtf8().constData());
@@ -104,7 +104,7 @@ double runFloor(const QString &database, const floor_run::Grid &grid, long *stat
     QElapsedTimer t;
     t.start();
     *statements = floor_run::applyGrid(db, grid);
-    const double ms = t.nsecsElapsed() / 1e6;
+    const double ms = double(t.nsecsElapsed()) / 1e6;
     sqlite3_close(db);
     return ms;
 }
@@ -153,6 +153,6 @@ int main(int argc, char *argv[])
     std::printf("%-36s %10.2f\n", "whole run", all);
     std::printf("%-36s %10.2f\n", "floor: same statements via sqlite3", f);
     std::printf("walk / floor %.2fx, whole run / floor %.2fx; per statement: run %.1f us, floor %.1f us\n",
-        w / f, all / f, 1000 * w / count, 1000 * f / count);
+        w / f, all / f, 1000 * w / double(count), 1000 * f / double(count));
     return 0;
 }
