@@ -1,6 +1,6 @@
 #include "db/number_rule.h"
 
-#include "intake/failure.h"
+#include "core/failure.h"
 
 #include <cerrno>
 #include <cfloat>
@@ -17,10 +17,21 @@ bool isDigit(QChar c)
     return c.unicode() >= u'0' && c.unicode() <= u'9';
 }
 
-} // namespace
-
-bool parsePriceText(const QString &text, QChar decimalSeparator, double *value)
+// Parses `text` by the number rule; on failure says which part of the rule it broke.
+bool parse(const QString &text, QChar decimalSeparator, double *value, QString *problem)
 {
+    const auto fail = [&](const QString &why) {
+        if (problem)
+            *problem = why;
+        return false;
+    };
+    const auto unexpected = [&](qsizetype at) {
+        const QChar c = text.at(at);
+        const QString shown
+            = c.unicode() < 32 ? QStringLiteral("code %1").arg(c.unicode()) : QStringLiteral("'%1'").arg(c);
+        return fail(
+            QStringLiteral("character %1 at position %2 is not allowed there").arg(shown).arg(at + 1));
+    };
     const qsizetype n = text.size();
     qsizetype i = 0;
     while (i < n && text.at(i).unicode() == 32)
@@ -45,7 +56,7 @@ bool parsePriceText(const QString &text, QChar decimalSeparator, double *value)
         }
     }
     if (i == mantissaStart)
-        return false;
+        return i < n ? unexpected(i) : fail(QStringLiteral("no digits"));
 
     long long exponent = 0;
     if (i < n && (text.at(i) == u'E' || text.at(i) == u'e')) {
@@ -66,7 +77,7 @@ bool parsePriceText(const QString &text, QChar decimalSeparator, double *value)
     while (i < n && text.at(i).unicode() == 32)
         ++i;
     if (i != n)
-        return false;
+        return unexpected(i);
 
     if (digits.empty())
         digits.push_back('0');
@@ -85,16 +96,31 @@ bool parsePriceText(const QString &text, QChar decimalSeparator, double *value)
     char *end = nullptr;
     const long double extended = std::strtold(decimal.c_str(), &end);
     if (end != decimal.c_str() + decimal.size())
-        return false;
+        return fail(QStringLiteral("not a number"));
     if (errno == ERANGE && std::isinf(extended))
-        return false;
+        return fail(QStringLiteral("beyond the range of a double"));
     // Narrowing rounds to nearest; from the midpoint between DBL_MAX and 2^1024 on it would give
     // infinity, and out-of-range narrowing is not something to leave to the compiler.
     const long double overflowFrom = static_cast<long double>(DBL_MAX) + std::ldexp(1.0L, 970);
     if (std::fabs(extended) >= overflowFrom)
-        return false;
+        return fail(QStringLiteral("beyond the range of a double"));
     *value = static_cast<double>(extended);
     return true;
+}
+
+} // namespace
+
+bool parsePriceText(const QString &text, QChar decimalSeparator, double *value)
+{
+    return parse(text, decimalSeparator, value, nullptr);
+}
+
+QString priceTextProblem(const QString &text, QChar decimalSeparator)
+{
+    double value = 0;
+    QString problem;
+    parse(text, decimalSeparator, &value, &problem);
+    return problem;
 }
 
 double priceFromText(const QString &text, QChar decimalSeparator)

@@ -2,8 +2,8 @@
 #include "app/form1.h"
 #include "db/connection.h"
 #include "db/update_run.h"
-#include "intake/decimal_separator.h"
-#include "intake/failure.h"
+#include "core/decimal_separator.h"
+#include "core/failure.h"
 #include "skin/tte_button.h"
 
 #include "recording_notifier.h"

@@ -2,7 +2,7 @@
 // number and its tree node under the root, and what it sends on which query object.
 
 #include "db/category_resolver.h"
-#include "db/trim.h"
+#include "core/trim.h"
 
 #include "support/pharmacy_fixture.h"
 #include "support/sqlite_trace.h"

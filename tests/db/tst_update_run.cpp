@@ -4,8 +4,8 @@
 
 #include "db/update_run.h"
 
-#include "db/trim.h"
-#include "intake/decimal_separator.h"
+#include "core/decimal_separator.h"
+#include "core/trim.h"
 #include "support/pharmacy_fixture.h"
 #include "support/sqlite_trace.h"
 
@@ -69,16 +69,19 @@ struct RunHarness
     PharmacyFixture &f;
     Sheet sheet;
     int resolutions = 0;
+    db::UpdateReport report;
 
     UpdateOutcome run()
     {
-        UpdateRun run(f.StringGrid1, f.qgeneral,
-            { [this] { ClearGrid(); }, [this] { load(); },
-                [this](const QString &name) {
-                    ++resolutions;
-                    return f.resolver.FindOrAddCategory(name);
-                } });
-        return run.run();
+        db::UpdateRun::Steps steps = f.session.steps(QStringLiteral("list.xlsx"));
+        steps.ClearGrid = [this] { ClearGrid(); };
+        steps.LoadWorkbookToGrid = [this] { load(); };
+        steps.FindOrAddCategory = [this, resolve = steps.FindOrAddCategory](const QString &name) {
+            ++resolutions;
+            return resolve(name);
+        };
+        report = f.session.run(QStringLiteral("list.xlsx"), steps);
+        return report.outcome;
     }
 
     void ClearGrid()
@@ -388,8 +391,11 @@ private slots:
                     f.StringGrid1.setCellText(1, 1, QStringLiteral("1"));
                     throw Failure(QStringLiteral("unreadable"));
                 },
-                [&](const QString &) -> QString { throw Failure(QStringLiteral("not reached")); } });
-        QCOMPARE(run.run(), UpdateOutcome::ReadFailed);
+                [&](const QString &) -> db::CategoryResolution {
+                    throw Failure(QStringLiteral("not reached"));
+                },
+                {} });
+        QCOMPARE(run.run().outcome, UpdateOutcome::ReadFailed);
         QCOMPARE(loads, inClear ? 0 : 1);
         QVERIFY(f.qgeneral.lines().isEmpty());
         QCOMPARE(

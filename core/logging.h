@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// Where failures that the program deliberately swallows are still told, for support staff:
+// QT_LOGGING_RULES="qalu.*=true" shows them.
+namespace qalu {
+
+Q_DECLARE_LOGGING_CATEGORY(lcUpdate) // qalu.update: the price update run
+Q_DECLARE_LOGGING_CATEGORY(lcDownload) // qalu.download: fetching and removing the price list
+Q_DECLARE_LOGGING_CATEGORY(lcDb) // qalu.db: connection and statements
+
+} // namespace qalu
