@@ -72,6 +72,7 @@ struct RunHarness
     Sheet sheet;
     int resolutions = 0;
     db::UpdateReport report;
+    std::function<void(const TStringGrid &)> afterRead;
 
     UpdateOutcome run()
     {
@@ -82,6 +83,7 @@ struct RunHarness
             ++resolutions;
             return resolve(name);
         };
+        steps.AfterRead = afterRead;
         report = f.session.run(QStringLiteral("list.xlsx"), steps);
         return report.outcome;
     }
@@ -580,6 +582,29 @@ private slots:
                   }
               };
         match(actual, want, QString());
+    }
+
+    // The after-read step runs once on the capped grid before any row statement; a failure in it
+    // leaves the run as it would have been.
+    void afterReadStep()
+    {
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite, true, true))
+            return;
+        RunHarness h(f);
+        h.sheet.rows = { header() };
+        for (int r = 1; r < 1502; ++r)
+            h.sheet.rows << updateRow(vitaminD, QString::number(r), QStringLiteral("1"));
+        QList<int> seen;
+        h.afterRead = [&](const TStringGrid &grid) {
+            seen << grid.RowCount();
+            QVERIFY(f.qgeneral.lines().isEmpty());
+            throw Failure(QStringLiteral("journal folder missing"));
+        };
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("journal folder missing")));
+        QCOMPARE(h.run(), UpdateOutcome::Completed);
+        QCOMPARE(seen, QList<int> { 1500 });
+        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(vitaminD)).toInt(), 1499);
     }
 
     // At most grid rows 1..1499 are applied: the grid is cut to 1500 rows before the walk.
