@@ -1,9 +1,9 @@
 #pragma once
 
-// The window's database components without the window: the connection, the five query objects on
-// it, the price grid and category resolution, opened on a fresh test database (a SQLite file, or
-// a schema on the PostgreSQL test server). A second, independent connection reads the tables back
-// so checks never go through the code under test.
+// The window's database components without the window (one db::UpdateSession: the connection, the
+// five query objects on it, the price grid and category resolution), opened on a fresh test database (a
+// SQLite file, or a schema on the PostgreSQL test server). A second, independent connection reads the tables
+// back so checks never go through the code under test.
 //
 //   PharmacyFixture f;
 //   if (!f.open(Backend::Sqlite)) return;   // skipped or failed already
