@@ -167,8 +167,12 @@ int runApply(const QStringList &args)
 
     const db::UpdateReport report = session.run(options.workbook);
     printLine(stdout, db::updateMessage(report.outcome));
-    if (report.stop)
-        printLine(stderr, QStringLiteral("row %1: %2").arg(report.stop->sheetRow).arg(report.stop->reason));
+    if (report.stop) {
+        // One line, even when the database's text runs over several.
+        QString reason = report.stop->reason;
+        reason.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+        printLine(stderr, QStringLiteral("row %1: %2").arg(report.stop->sheetRow).arg(reason));
+    }
     if (options.haveReport && !writeReport(options.report, report))
         return 5;
     switch (report.outcome) {
