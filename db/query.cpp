@@ -1,7 +1,7 @@
 #include "db/query.h"
 
-#include "db/connection.h"
 #include "core/failure.h"
+#include "db/connection.h"
 
 #include <QSqlDriver>
 #include <QSqlError>

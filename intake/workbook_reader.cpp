@@ -1,8 +1,8 @@
 #include "intake/workbook_reader.h"
 
-#include "intake/cell_text.h"
 #include "core/decimal_separator.h"
 #include "core/failure.h"
+#include "intake/cell_text.h"
 #include "intake/price_grid.h"
 
 #include <QFile>

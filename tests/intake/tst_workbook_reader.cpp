@@ -1,6 +1,6 @@
-#include "intake/cell_text.h"
 #include "core/decimal_separator.h"
 #include "core/failure.h"
+#include "intake/cell_text.h"
 #include "intake/price_grid.h"
 #include "intake/workbook_reader.h"
 
