@@ -3,6 +3,8 @@
 #include "app/dialog_notifier.h"
 #include "app/error_report.h"
 #include "app/title.h"
+#include "core/failure_text.h"
+#include "core/logging.h"
 
 namespace qalu::app {
 
@@ -33,6 +35,7 @@ void Application::reportCurrentFailure()
         notifier->showErrorReport(text);
     } catch (...) {
         // A failing report must not take the program down with it.
+        qCWarning(lcUpdate) << "the error report itself failed:" << failureText(std::current_exception());
     }
 }
 

@@ -2,8 +2,11 @@
 
 #include "app/dialog_notifier.h"
 #include "app/error_report.h"
+#include "core/decimal_separator.h"
+#include "core/failure_text.h"
+#include "core/logging.h"
+#include "core/messages.h"
 #include "db/update_run.h"
-#include "intake/decimal_separator.h"
 #include "intake/workbook_reader.h"
 #include "qalu_config.h"
 #include "skin/tte_button.h"
@@ -20,9 +23,6 @@
 namespace qalu::app {
 
 namespace {
-
-const QString databaseProblem = QStringLiteral("هناك مشكلة بالارتباط بقاعدة البيانات");
-const QString downloadProblem = QStringLiteral("هناك مشكلة بالتحميل من الموقع");
 
 // Tahoma where it is installed; otherwise a face that has Arabic glyphs.
 QFont tahoma(int pixelSize, bool bold)
@@ -145,7 +145,8 @@ void TForm1::FormShow(QObject *)
         ADOConnection1.setConnectionString(m_settings.connectionString);
         ADOConnection1.Open();
     } catch (...) {
-        m_notifier->showMessage(databaseProblem);
+        qCWarning(lcDb) << "opening the connection failed:" << failureText(std::current_exception());
+        m_notifier->showMessage(messages::databaseProblem());
         UploadBut->setEnabled(false);
         throw;
     }
@@ -156,14 +157,16 @@ void TForm1::FormShow(QObject *)
         if (result.ok) {
             UploadBut->setEnabled(true);
         } else {
-            m_notifier->showMessage(downloadProblem);
+            qCWarning(lcDownload) << "the price list download failed:" << result.errorText;
+            m_notifier->showMessage(messages::downloadProblem());
             close();
             UploadBut->setEnabled(false);
         }
     } catch (...) {
         // A download step that raises instead of returning an outcome: the message alone; the
         // window stays and the button keeps its state.
-        m_notifier->showMessage(downloadProblem);
+        qCWarning(lcDownload) << "the download step raised:" << failureText(std::current_exception());
+        m_notifier->showMessage(messages::downloadProblem());
     }
 }
 
@@ -201,8 +204,8 @@ void TForm1::TeButton1Click(QObject *)
 {
     db::UpdateRun run(StringGrid1, qgeneral,
         { [this] { ClearGrid(); }, [this] { LoadWorkbookToGrid(StringGrid1, m_settings.workbookPath); },
-            [this](const QString &name) { return FindOrAddCategory(name); } });
-    m_notifier->showMessage(db::updateMessage(run.run()));
+            [this](const QString &name) { return m_categories.Resolve(name); }, {} });
+    m_notifier->showMessage(db::updateMessage(run.run().outcome));
 }
 
 void TForm1::ClearGrid()

@@ -1,6 +1,6 @@
 #include "app/application.h"
 #include "app/form1.h"
-#include "intake/decimal_separator.h"
+#include "core/decimal_separator.h"
 
 #include <QIcon>
 

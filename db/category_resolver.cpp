@@ -1,7 +1,7 @@
 #include "db/category_resolver.h"
 
+#include "core/trim.h"
 #include "db/query.h"
-#include "db/trim.h"
 
 namespace qalu::db {
 
@@ -22,7 +22,7 @@ qint32 CategoryResolver::NextCategoryNumber()
     return m_general4.firstFieldAsInteger() + 1;
 }
 
-QString CategoryResolver::FindOrAddCategory(const QString &name)
+CategoryResolution CategoryResolver::Resolve(const QString &name)
 {
     const QString categoryName = trimRule(name);
 
@@ -31,7 +31,7 @@ QString CategoryResolver::FindOrAddCategory(const QString &name)
     m_findNewCat.setString(0, categoryName);
     m_findNewCat.Open();
     if (m_findNewCat.RecordCount() > 0)
-        return trimRule(m_findNewCat.firstFieldAsText());
+        return { trimRule(m_findNewCat.firstFieldAsText()), false };
 
     const qint32 categoryNumber = NextCategoryNumber();
 
@@ -72,7 +72,7 @@ QString CategoryResolver::FindOrAddCategory(const QString &name)
     m_general6.setByte(6, 0);
     m_general6.ExecSQL();
 
-    return newGuid;
+    return { newGuid, true };
 }
 
 } // namespace qalu::db

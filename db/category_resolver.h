@@ -6,6 +6,12 @@ namespace qalu::db {
 
 class TQuery;
 
+struct CategoryResolution
+{
+    QString guid;
+    bool created = false; // this call created the category
+};
+
 // Turns a category name into the category's guid, creating the category (with the next category
 // number) and its tree node under the root category when no category of that name exists. Runs
 // its statements on the four query objects it is given, never on the one the update run uses.
@@ -15,7 +21,8 @@ class CategoryResolver
 public:
     CategoryResolver(TQuery &QFindNewCat, TQuery &QGeneral4, TQuery &QInsertN, TQuery &QGeneral6);
 
-    QString FindOrAddCategory(const QString &name);
+    CategoryResolution Resolve(const QString &name);
+    QString FindOrAddCategory(const QString &name) { return Resolve(name).guid; }
     qint32 NextCategoryNumber();
 
 private:

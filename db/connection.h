@@ -1,6 +1,6 @@
 #pragma once
 
-#include "intake/failure.h"
+#include "core/failure.h"
 
 #include <QSqlDatabase>
 #include <QString>

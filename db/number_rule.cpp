@@ -1,6 +1,6 @@
 #include "db/number_rule.h"
 
-#include "intake/failure.h"
+#include "core/failure.h"
 
 #include <algorithm>
 #include <bit>
@@ -194,10 +194,21 @@ bool roundDecimal(bool negative, const std::string &text, long long decimalExpon
     return true;
 }
 
-} // namespace
-
-bool parsePriceText(const QString &text, QChar decimalSeparator, double *value)
+// Parses `text` by the number rule; on failure says which part of the rule it broke.
+bool parse(const QString &text, QChar decimalSeparator, double *value, QString *problem)
 {
+    const auto fail = [&](const QString &why) {
+        if (problem)
+            *problem = why;
+        return false;
+    };
+    const auto unexpected = [&](qsizetype at) {
+        const QChar c = text.at(at);
+        const QString shown
+            = c.unicode() < 32 ? QStringLiteral("code %1").arg(c.unicode()) : QStringLiteral("'%1'").arg(c);
+        return fail(
+            QStringLiteral("character %1 at position %2 is not allowed there").arg(shown).arg(at + 1));
+    };
     const qsizetype n = text.size();
     qsizetype i = 0;
     while (i < n && text.at(i).unicode() == 32)
@@ -222,7 +233,7 @@ bool parsePriceText(const QString &text, QChar decimalSeparator, double *value)
         }
     }
     if (i == mantissaStart)
-        return false;
+        return i < n ? unexpected(i) : fail(QStringLiteral("no digits"));
 
     long long exponent = 0;
     if (i < n && (text.at(i) == u'E' || text.at(i) == u'e')) {
@@ -243,9 +254,26 @@ bool parsePriceText(const QString &text, QChar decimalSeparator, double *value)
     while (i < n && text.at(i).unicode() == 32)
         ++i;
     if (i != n)
-        return false;
+        return unexpected(i);
 
-    return roundDecimal(negative, digits, exponent - fractionDigits, value);
+    if (!roundDecimal(negative, digits, exponent - fractionDigits, value))
+        return fail(QStringLiteral("beyond the range of a double"));
+    return true;
+}
+
+} // namespace
+
+bool parsePriceText(const QString &text, QChar decimalSeparator, double *value)
+{
+    return parse(text, decimalSeparator, value, nullptr);
+}
+
+QString priceTextProblem(const QString &text, QChar decimalSeparator)
+{
+    double value = 0;
+    QString problem;
+    parse(text, decimalSeparator, &value, &problem);
+    return problem;
 }
 
 double priceFromText(const QString &text, QChar decimalSeparator)

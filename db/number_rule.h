@@ -14,6 +14,11 @@ namespace qalu::db {
 // alone) when the text breaks the rule.
 bool parsePriceText(const QString &text, QChar decimalSeparator, double *value);
 
+// Which part of the rule `text` breaks, in a few words for a support person ("no digits",
+// "character ',' at position 2 is not allowed there", "beyond the range of a double"); empty
+// when the text passes.
+QString priceTextProblem(const QString &text, QChar decimalSeparator);
+
 // The same rule, throwing qalu::Failure for a text that breaks it.
 double priceFromText(const QString &text, QChar decimalSeparator);
 

@@ -1,7 +1,7 @@
 #include "db/query.h"
 
+#include "core/failure.h"
 #include "db/connection.h"
-#include "intake/failure.h"
 
 #include <QSqlDriver>
 #include <QSqlError>

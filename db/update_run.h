@@ -1,5 +1,8 @@
 #pragma once
 
+#include "db/category_resolver.h"
+#include "db/update_report.h"
+
 #include <QString>
 
 #include <functional>
@@ -12,18 +15,9 @@ namespace qalu::db {
 
 class TQuery;
 
-enum class UpdateOutcome {
-    Completed,   // every visited row applied
-    ReadFailed,  // clearing or reading the workbook raised
-    RowFailed,   // a row failed; the rows before it stay applied
-};
-
-// The one message that ends a run with this outcome.
-QString updateMessage(UpdateOutcome outcome);
-
 // The price update run: reads the workbook into the grid, caps it at 1500 rows and applies grid
 // rows 1..N-1 to mat00 through `qgeneral`, one self-committing statement per row. The window and
-// qalu-cli both run it; they turn the outcome into the message.
+// qalu-cli both run it; they turn the report's outcome into the message.
 class UpdateRun
 {
 public:
@@ -31,11 +25,15 @@ public:
     {
         std::function<void()> ClearGrid;
         std::function<void()> LoadWorkbookToGrid;
-        std::function<QString(const QString &)> FindOrAddCategory;
+        std::function<CategoryResolution(const QString &)> FindOrAddCategory;
+        // Optional: called once with the capped grid after a successful read, before the first
+        // row statement. A failure raised here is logged and the run goes on unchanged.
+        std::function<void(const TStringGrid &)> AfterRead;
     };
 
     UpdateRun(TStringGrid &grid, TQuery &qgeneral, Steps steps);
-    UpdateOutcome run();
+    // The report's workbook is left empty: the steps know the file, the run does not.
+    UpdateReport run();
 
 private:
     TStringGrid &m_grid;

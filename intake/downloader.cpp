@@ -1,5 +1,7 @@
 #include "intake/downloader.h"
 
+#include "core/logging.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -139,7 +141,9 @@ DownloadResult downloadToFile(const QString &url, const QString &path, const Dow
 
 void removeFile(const QString &path)
 {
-    QFile::remove(path);
+    QFile file(path);
+    if (file.exists() && !file.remove())
+        qCWarning(lcDownload) << "cannot remove the price list" << path << ":" << file.errorString();
 }
 
 } // namespace qalu

@@ -1,6 +1,6 @@
 // Reads one workbook into a fresh price grid, as the update run does, and prints the time taken,
 // the grid's size and the process's peak memory: "seconds<TAB>rows<TAB>cols<TAB>peak-KiB".
-#include "intake/failure.h"
+#include "core/failure.h"
 #include "intake/price_grid.h"
 #include "intake/workbook_reader.h"
 

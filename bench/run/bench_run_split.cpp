@@ -8,11 +8,8 @@
 
 #include "floor_run.h"
 
-#include "db/category_resolver.h"
-#include "db/connection.h"
-#include "db/query.h"
-#include "db/update_run.h"
-#include "intake/decimal_separator.h"
+#include "core/decimal_separator.h"
+#include "db/update_session.h"
 #include "intake/price_grid.h"
 #include "intake/workbook_reader.h"
 
@@ -53,39 +50,30 @@ struct Split
 Split runProgram(const QString &database, const QString &workbook)
 {
     Split s;
-    db::TConnection ADOConnection1;
-    ADOConnection1.setConnectionString(QStringLiteral("Provider=SQLite;Data Source=:memory:"));
-    ADOConnection1.Open();
-    const QVariant handle = ADOConnection1.database().driver()->handle();
+    db::UpdateSession session;
+    session.open(QStringLiteral("Provider=SQLite;Data Source=:memory:"));
+    const QVariant handle = session.ADOConnection1.database().driver()->handle();
     loadInto(*static_cast<sqlite3 *const *>(handle.constData()), database);
-
-    TStringGrid StringGrid1;
-    db::TQuery qgeneral(ADOConnection1, QStringLiteral("qgeneral"), 50);
-    db::TQuery QGeneral6(ADOConnection1, QStringLiteral("QGeneral6"));
-    db::TQuery QInsertN(ADOConnection1, QStringLiteral("QInsertN"));
-    db::TQuery QFindNewCat(ADOConnection1, QStringLiteral("QFindNewCat"));
-    db::TQuery QGeneral4(ADOConnection1, QStringLiteral("QGeneral4"));
-    db::CategoryResolver resolver(QFindNewCat, QGeneral4, QInsertN, QGeneral6);
 
     QElapsedTimer total;
     QElapsedTimer step;
-    db::UpdateRun run(StringGrid1, qgeneral,
-        { [&] {
-             total.start();
-             ClearGrid(StringGrid1);
-         },
-            [&] {
-                LoadWorkbookToGrid(StringGrid1, workbook);
-                s.readMs = double(total.nsecsElapsed()) / 1e6;
-            },
-            [&](const QString &name) {
-                step.start();
-                QString guid = resolver.FindOrAddCategory(name);
-                s.resolutionMs += double(step.nsecsElapsed()) / 1e6;
-                ++s.resolutions;
-                return guid;
-            } });
-    const db::UpdateOutcome outcome = run.run();
+    db::UpdateRun::Steps steps = session.steps(workbook);
+    steps.ClearGrid = [&, clear = steps.ClearGrid] {
+        total.start();
+        clear();
+    };
+    steps.LoadWorkbookToGrid = [&, load = steps.LoadWorkbookToGrid] {
+        load();
+        s.readMs = double(total.nsecsElapsed()) / 1e6;
+    };
+    steps.FindOrAddCategory = [&, resolve = steps.FindOrAddCategory](const QString &name) {
+        step.start();
+        db::CategoryResolution category = resolve(name);
+        s.resolutionMs += double(step.nsecsElapsed()) / 1e6;
+        ++s.resolutions;
+        return category;
+    };
+    const db::UpdateOutcome outcome = session.run(workbook, steps).outcome;
     s.walkMs = double(total.nsecsElapsed()) / 1e6 - s.readMs;
     if (outcome != db::UpdateOutcome::Completed) {
         std::fprintf(stderr, "bench_run_split: the run ended with: %s\n",

@@ -1,9 +1,9 @@
 #include "app/application.h"
 #include "app/form1.h"
+#include "core/decimal_separator.h"
+#include "core/failure.h"
 #include "db/connection.h"
 #include "db/update_run.h"
-#include "intake/decimal_separator.h"
-#include "intake/failure.h"
 #include "skin/tte_button.h"
 
 #include "recording_notifier.h"

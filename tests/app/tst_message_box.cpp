@@ -1,5 +1,6 @@
 #include "app/error_report.h"
 #include "app/message_box.h"
+#include "core/failure_text.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -175,7 +176,7 @@ void TestMessageBox::errorReportAppendsAPeriod()
 {
     QFETCH(QString, failure);
     QFETCH(QString, shown);
-    QCOMPARE(qalu::app::errorReportText(failure), shown);
+    QCOMPARE(qalu::errorReportText(failure), shown);
 }
 
 QTEST_MAIN(TestMessageBox)

@@ -1,8 +1,8 @@
 // Category resolution on real databases: finding a category by name, creating it with the next
 // number and its tree node under the root, and what it sends on which query object.
 
+#include "core/trim.h"
 #include "db/category_resolver.h"
-#include "db/trim.h"
 
 #include "support/pharmacy_fixture.h"
 #include "support/sqlite_trace.h"

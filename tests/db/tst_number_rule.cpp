@@ -1,6 +1,6 @@
 #include "db/number_rule.h"
 
-#include "intake/failure.h"
+#include "core/failure.h"
 
 #include <QTest>
 

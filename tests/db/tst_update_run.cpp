@@ -4,11 +4,13 @@
 
 #include "db/update_run.h"
 
-#include "db/trim.h"
-#include "intake/decimal_separator.h"
+#include "core/decimal_separator.h"
+#include "core/trim.h"
 #include "support/pharmacy_fixture.h"
 #include "support/sqlite_trace.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QtTest>
 
 using namespace qalu;
@@ -69,16 +71,21 @@ struct RunHarness
     PharmacyFixture &f;
     Sheet sheet;
     int resolutions = 0;
+    db::UpdateReport report;
+    std::function<void(const TStringGrid &)> afterRead;
 
     UpdateOutcome run()
     {
-        UpdateRun run(f.StringGrid1, f.qgeneral,
-            { [this] { ClearGrid(); }, [this] { load(); },
-                [this](const QString &name) {
-                    ++resolutions;
-                    return f.resolver.FindOrAddCategory(name);
-                } });
-        return run.run();
+        db::UpdateRun::Steps steps = f.session.steps(QStringLiteral("list.xlsx"));
+        steps.ClearGrid = [this] { ClearGrid(); };
+        steps.LoadWorkbookToGrid = [this] { load(); };
+        steps.FindOrAddCategory = [this, resolve = steps.FindOrAddCategory](const QString &name) {
+            ++resolutions;
+            return resolve(name);
+        };
+        steps.AfterRead = afterRead;
+        report = f.session.run(QStringLiteral("list.xlsx"), steps);
+        return report.outcome;
     }
 
     void ClearGrid()
@@ -388,8 +395,11 @@ private slots:
                     f.StringGrid1.setCellText(1, 1, QStringLiteral("1"));
                     throw Failure(QStringLiteral("unreadable"));
                 },
-                [&](const QString &) -> QString { throw Failure(QStringLiteral("not reached")); } });
-        QCOMPARE(run.run(), UpdateOutcome::ReadFailed);
+                [&](const QString &) -> db::CategoryResolution {
+                    throw Failure(QStringLiteral("not reached"));
+                },
+                {} });
+        QCOMPARE(run.run().outcome, UpdateOutcome::ReadFailed);
         QCOMPARE(loads, inClear ? 0 : 1);
         QVERIFY(f.qgeneral.lines().isEmpty());
         QCOMPARE(
@@ -446,6 +456,155 @@ private slots:
         QCOMPARE(
             f.count(QStringLiteral("mat00"), QStringLiteral("MatName = 'Fifth' and MatNum = 222005")), 2);
         QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(vitaminD)).toDouble(), 4.0);
+    }
+
+    // The run's report: what each row did, where and why the run stopped, what the cap cut off.
+    // Only the keys the expected document names are compared; a stop's reason is compared as a
+    // part of the actual one (database texts carry driver prefixes).
+    void reportsEveryRow_data()
+    {
+        QTest::addColumn<Backend>("backend");
+        QTest::addColumn<QList<Row>>("rows");
+        QTest::addColumn<QString>("breakage");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<int>("reportedRows");
+        const QString amox = amoxicillin;
+        QTest::newRow("applied update, inserts with new and existing category")
+            << Backend::Sqlite
+            << QList<Row> { header(),
+                   updateRow(
+                       QStringLiteral(" ") + amox, QStringLiteral("25.5"), QString(), QStringLiteral("2e1")),
+                   insertRow(QStringLiteral("30"), QStringLiteral("22.75"), QStringLiteral(" Syrup "),
+                       QStringLiteral("Colds ")),
+                   insertRow(QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("Drops"),
+                       QStringLiteral("Colds")),
+                   insertRow(QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("Naproxen"),
+                       QStringLiteral("مسكنات")) }
+            << QString()
+            << (R"({"workbook": "list.xlsx", "sheet_rows": 5, "outcome": "completed", "read_failure": null,
+                   "stop": null, "dropped": null, "new_categories": ["Colds"], "rows": [
+                   {"sheet_row": 2, "kind": "update", "guid": ")"
+                   + amox.toUtf8() + R"(", "status": "applied", "new": [25.5, 0, 20, 0]},
+                   {"sheet_row": 3, "kind": "insert", "mat_num": 222002, "name": "Syrup", "category": "Colds", "category_status": "new", "status": "applied", "new": [30, 22.75]},
+                   {"sheet_row": 4, "kind": "insert", "mat_num": 222003, "name": "Drops", "category": "Colds", "category_status": "exists", "status": "applied", "new": [1, 2]},
+                   {"sheet_row": 5, "kind": "insert", "mat_num": 222004, "name": "Naproxen", "category": "مسكنات", "category_status": "exists", "status": "applied", "new": [3, 4]}]})")
+            << 4;
+        const QList<Row> failing { header(), updateRow(amox, QStringLiteral("1"), QStringLiteral("2")),
+            updateRow(paracetamol, QStringLiteral("5"), QStringLiteral("1,5")),
+            insertRow(
+                QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("Later"), QStringLiteral("New")) };
+        QTest::newRow("failing cell, rows after it not reached")
+            << Backend::Sqlite << failing << QString()
+            << QByteArray(R"({"outcome": "row-failed", "new_categories": [],
+                   "stop": {"sheet_row": 3, "cell": "C3", "text": "1,5", "reason": "character ',' at position 2 is not allowed there"},
+                   "rows": [{"sheet_row": 2, "status": "applied"},
+                   {"sheet_row": 3, "kind": "update", "status": "failed", "new": null},
+                   {"sheet_row": 4, "kind": "insert", "mat_num": 222003, "name": "Later", "category": "New", "category_status": null, "status": "not-reached", "new": null}]})")
+            << 3;
+        QTest::newRow("insert price cell: C before B")
+            << Backend::Sqlite
+            << QList<Row> { header(),
+                   insertRow(QStringLiteral("x"), QStringLiteral("1e5x"), QStringLiteral("A"),
+                       QStringLiteral("B")) }
+            << QString()
+            << QByteArray(
+                   R"({"stop": {"sheet_row": 2, "cell": "C2", "text": "1e5x", "reason": "character 'x' at position 4"},
+                   "rows": [{"status": "failed", "category_status": null, "new": null}]})")
+            << 1;
+        QTest::newRow("database refusal: no cell, the database's text")
+            << Backend::Sqlite
+            << QList<Row> { header(),
+                   insertRow(QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("Bad"),
+                       QStringLiteral("مسكنات")) }
+            << QStringLiteral("create trigger refuse before insert on mat00 begin select raise(abort, "
+                              "'no new medicines'); end")
+            << QByteArray(
+                   R"({"stop": {"sheet_row": 2, "cell": null, "text": "", "reason": "no new medicines"},
+                   "rows": [{"status": "failed", "category_status": "exists", "new": [1, 2]}]})")
+            << 1;
+        QTest::newRow("postgresql: the database's text")
+            << Backend::Postgres
+            << QList<Row> { header(),
+                   updateRow(QStringLiteral("not-a-guid"), QStringLiteral("1"), QStringLiteral("1")) }
+            << QString()
+            << QByteArray(
+                   R"({"stop": {"sheet_row": 2, "cell": null, "text": "", "reason": "invalid input syntax for type uuid"},
+                   "rows": [{"kind": "update", "guid": "not-a-guid", "status": "failed", "new": [1, 1, 0, 0]}]})")
+            << 1;
+        QList<Row> long_ { header() };
+        for (int r = 1; r < 1502; ++r)
+            long_ << updateRow(
+                vitaminD, QStringLiteral("1"), r >= 1500 ? QStringLiteral("bad") : QStringLiteral("1"));
+        QTest::newRow("rows after the cap dropped")
+            << Backend::Sqlite << long_ << QString()
+            << QByteArray(
+                   R"({"sheet_rows": 1502, "outcome": "completed", "dropped": {"first": 1501, "last": 1502}})")
+            << 1499;
+    }
+    void reportsEveryRow()
+    {
+        QFETCH(Backend, backend);
+        QFETCH(QList<Row>, rows);
+        QFETCH(QString, breakage);
+        QFETCH(QByteArray, expected);
+        QFETCH(int, reportedRows);
+        PharmacyFixture f;
+        if (!f.open(backend, true, rows.size() > 100))
+            return;
+        if (!breakage.isEmpty())
+            f.exec(breakage);
+        RunHarness h(f);
+        h.sheet.rows = rows;
+        h.run();
+        const QJsonObject actual = db::reportToJson(h.report);
+        QJsonParseError error;
+        const QJsonObject want = QJsonDocument::fromJson(expected, &error).object();
+        QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
+        QCOMPARE(actual.value(QStringLiteral("rows")).toArray().size(), reportedRows);
+        // Every key the expected object names, recursively; arrays element by element.
+        std::function<void(const QJsonValue &, const QJsonValue &, const QString &)> match
+            = [&](const QJsonValue &a, const QJsonValue &w, const QString &at) {
+                  if (w.isObject()) {
+                      QVERIFY2(a.isObject(), qPrintable(at));
+                      const QJsonObject wo = w.toObject();
+                      for (auto it = wo.begin(); it != wo.end(); ++it)
+                          match(a.toObject().value(it.key()), it.value(), at + u'.' + it.key());
+                  } else if (w.isArray() && at.endsWith(QStringLiteral(".rows"))) {
+                      for (qsizetype i = 0; i < w.toArray().size(); ++i)
+                          match(a.toArray().at(i), w.toArray().at(i), at + QString::number(i));
+                  } else if (at.endsWith(QStringLiteral(".reason"))) {
+                      QVERIFY2(a.toString().contains(w.toString()), qPrintable(a.toString()));
+                  } else {
+                      QVERIFY2(a == w,
+                          qPrintable(at + QStringLiteral(": ")
+                              + QString::fromUtf8(QJsonDocument(QJsonObject { { QStringLiteral("v"), a } })
+                                                      .toJson(QJsonDocument::Compact))));
+                  }
+              };
+        match(actual, want, QString());
+    }
+
+    // The after-read step runs once on the capped grid before any row statement; a failure in it
+    // leaves the run as it would have been.
+    void afterReadStep()
+    {
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite, true, true))
+            return;
+        RunHarness h(f);
+        h.sheet.rows = { header() };
+        for (int r = 1; r < 1502; ++r)
+            h.sheet.rows << updateRow(vitaminD, QString::number(r), QStringLiteral("1"));
+        QList<int> seen;
+        h.afterRead = [&](const TStringGrid &grid) {
+            seen << grid.RowCount();
+            QVERIFY(f.qgeneral.lines().isEmpty());
+            throw Failure(QStringLiteral("journal folder missing"));
+        };
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("journal folder missing")));
+        QCOMPARE(h.run(), UpdateOutcome::Completed);
+        QCOMPARE(seen, QList<int> { 1500 });
+        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(vitaminD)).toInt(), 1499);
     }
 
     // At most grid rows 1..1499 are applied: the grid is cut to 1500 rows before the walk.

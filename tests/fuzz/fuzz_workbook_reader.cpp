@@ -1,6 +1,6 @@
 // Any bytes as a workbook file: the read ends in a grid or a Failure, never a crash, a hang or
 // unbounded memory.
-#include "intake/failure.h"
+#include "core/failure.h"
 #include "intake/price_grid.h"
 #include "intake/workbook_reader.h"
 

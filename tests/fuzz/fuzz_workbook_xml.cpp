@@ -1,6 +1,6 @@
 // Any sheet, shared-strings and styles XML inside a sound package, so the fuzzer reaches the XML
 // handlers past the archive's checksums. The input holds the three parts separated by 0xFF bytes.
-#include "intake/failure.h"
+#include "core/failure.h"
 #include "intake/price_grid.h"
 #include "intake/workbook_reader.h"
 

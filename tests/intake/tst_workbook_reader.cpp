@@ -1,6 +1,6 @@
+#include "core/decimal_separator.h"
+#include "core/failure.h"
 #include "intake/cell_text.h"
-#include "intake/decimal_separator.h"
-#include "intake/failure.h"
 #include "intake/price_grid.h"
 #include "intake/workbook_reader.h"
 

@@ -1,18 +1,16 @@
 #pragma once
 
-// The window's database components without the window: the connection, the five query objects on
-// it, the price grid and category resolution, opened on a fresh test database (a SQLite file, or
-// a schema on the PostgreSQL test server). A second, independent connection reads the tables back
-// so checks never go through the code under test.
+// The window's database components without the window (one db::UpdateSession: the connection, the
+// five query objects on it, the price grid and category resolution), opened on a fresh test database (a
+// SQLite file, or a schema on the PostgreSQL test server). A second, independent connection reads the tables
+// back so checks never go through the code under test.
 //
 //   PharmacyFixture f;
 //   if (!f.open(Backend::Sqlite)) return;   // skipped or failed already
 //   f.resolver.FindOrAddCategory(...);  f.scalar("select count(*) from TreeView").toInt();
 
-#include "db/category_resolver.h"
-#include "db/connection.h"
-#include "db/query.h"
-#include "intake/failure.h"
+#include "core/failure.h"
+#include "db/update_session.h"
 #include "intake/price_grid.h"
 #include "support/testdb.h"
 
@@ -62,12 +60,14 @@ class PharmacyFixture
 
 public:
     PharmacyFixture()
-        : qgeneral(ADOConnection1, QStringLiteral("qgeneral"), 50)
-        , QGeneral6(ADOConnection1, QStringLiteral("QGeneral6"))
-        , QInsertN(ADOConnection1, QStringLiteral("QInsertN"))
-        , QFindNewCat(ADOConnection1, QStringLiteral("QFindNewCat"))
-        , QGeneral4(ADOConnection1, QStringLiteral("QGeneral4"))
-        , resolver(QFindNewCat, QGeneral4, QInsertN, QGeneral6)
+        : ADOConnection1(session.ADOConnection1)
+        , StringGrid1(session.StringGrid1)
+        , qgeneral(session.qgeneral)
+        , QGeneral6(session.QGeneral6)
+        , QInsertN(session.QInsertN)
+        , QFindNewCat(session.QFindNewCat)
+        , QGeneral4(session.QGeneral4)
+        , resolver(session.resolver)
     {
     }
 
@@ -103,8 +103,7 @@ public:
             }
             connectionString = m_pg->connectionString();
         }
-        ADOConnection1.setConnectionString(connectionString);
-        ADOConnection1.Open();
+        session.open(connectionString);
 
         const db::DriverTarget target = db::mapConnectionString(connectionString);
         m_checkName = uniqueName("qalu_check");
@@ -158,14 +157,16 @@ public:
     }
 
     QString connectionString;
-    db::TConnection ADOConnection1;
-    TStringGrid StringGrid1;
-    db::TQuery qgeneral;
-    db::TQuery QGeneral6;
-    db::TQuery QInsertN;
-    db::TQuery QFindNewCat;
-    db::TQuery QGeneral4;
-    db::CategoryResolver resolver;
+    db::UpdateSession session;
+    // The session's members under the names the tests use.
+    db::TConnection &ADOConnection1;
+    TStringGrid &StringGrid1;
+    db::TQuery &qgeneral;
+    db::TQuery &QGeneral6;
+    db::TQuery &QInsertN;
+    db::TQuery &QFindNewCat;
+    db::TQuery &QGeneral4;
+    db::CategoryResolver &resolver;
 };
 
 } // namespace qalu::testdb

@@ -4,7 +4,7 @@
 // (with its '?' markers, blanks and line ends), through sqlite3_trace_v2 on the driver's handle.
 // Links PkgConfig::SQLITE3; the Qt SQLite driver uses the same system library.
 
-#include "intake/failure.h"
+#include "core/failure.h"
 
 #include <QSqlDatabase>
 #include <QSqlDriver>

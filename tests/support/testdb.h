@@ -12,7 +12,7 @@
 //
 // Failures to build a database throw qalu::Failure (Qt Test reports the exception).
 
-#include "intake/failure.h"
+#include "core/failure.h"
 
 #include <QAtomicInt>
 #include <QCoreApplication>

@@ -199,6 +199,7 @@ private slots:
     }
 
     // A failing row: status 3 and only its message; rows before stay, rows after are untouched.
+    // Standard error names the sheet row, and the report says where and why it stopped.
     void rowFailure_data()
     {
         QTest::addColumn<Backend>("backend");
@@ -218,16 +219,57 @@ private slots:
             QJsonArray { paracetamol, QStringLiteral("12,5"), QStringLiteral("40") },
             QJsonArray { ibuprofen, QStringLiteral("77"), QStringLiteral("66") },
         };
+        const QString reportPath = dir.filePath(QStringLiteral("report.json"));
         const Result r = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
-            QStringLiteral("--decimal-separator=."), writeWorkbook(dir, rows) });
+            QStringLiteral("--decimal-separator=."), QStringLiteral("--report"), reportPath,
+            writeWorkbook(dir, rows) });
         QCOMPARE(r.out, rowFailed + u'\n');
         QCOMPARE(r.exitCode, 3);
+        QCOMPARE(r.err, QStringLiteral("row 3: character ',' at position 3 is not allowed there\n"));
+        QFile reportFile(reportPath);
+        QVERIFY(reportFile.open(QIODevice::ReadOnly));
+        const QJsonObject report = QJsonDocument::fromJson(reportFile.readAll()).object();
+        QCOMPARE(report.value(QStringLiteral("outcome")).toString(), QStringLiteral("row-failed"));
+        QCOMPARE(report.value(QStringLiteral("stop")).toObject(),
+            (QJsonObject { { QStringLiteral("sheet_row"), 3 },
+                { QStringLiteral("cell"), QStringLiteral("B3") },
+                { QStringLiteral("text"), QStringLiteral("12,5") },
+                { QStringLiteral("reason"),
+                    QStringLiteral("character ',' at position 3 is not allowed there") } }));
+        QStringList statuses;
+        for (const QJsonValue row : report.value(QStringLiteral("rows")).toArray())
+            statuses << row.toObject().value(QStringLiteral("status")).toString();
+        QCOMPARE(statuses,
+            QStringList(
+                { QStringLiteral("applied"), QStringLiteral("failed"), QStringLiteral("not-reached") }));
         QCOMPARE(
             f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 50.0);
         QCOMPARE(
             f.scalar(QStringLiteral("select salp from mat00 where ") + where(paracetamol)).toDouble(), 12.0);
         QCOMPARE(
             f.scalar(QStringLiteral("select salp from mat00 where ") + where(ibuprofen)).toDouble(), 17.5);
+    }
+
+    // A report that cannot be written: the run's message as always, one line on standard error,
+    // status 5.
+    void unwritableReport()
+    {
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite))
+            return;
+        QTemporaryDir dir;
+        const QJsonArray rows { headerRow(),
+            QJsonArray { amoxicillin, QStringLiteral("50"), QStringLiteral("40") } };
+        const Result r = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
+            QStringLiteral("--report=") + dir.filePath(QStringLiteral("no/such/folder/report.json")),
+            writeWorkbook(dir, rows) });
+        QCOMPARE(r.out, completed + u'\n');
+        QCOMPARE(r.exitCode, 5);
+        QCOMPARE(r.err.count(u'\n'), 1);
+        QVERIFY2(
+            r.err.startsWith(QStringLiteral("qalu-cli apply: cannot write the report")), qPrintable(r.err));
+        QCOMPARE(
+            f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 50.0);
     }
 
     // The separator given on the command line is the one prices are read with.

@@ -1,13 +1,12 @@
 #include "commands.h"
 
-#include "db/category_resolver.h"
-#include "db/connection.h"
-#include "db/query.h"
-#include "db/update_run.h"
-#include "intake/decimal_separator.h"
-#include "intake/failure.h"
-#include "intake/price_grid.h"
-#include "intake/workbook_reader.h"
+#include "core/decimal_separator.h"
+#include "core/failure_text.h"
+#include "core/messages.h"
+#include "db/update_session.h"
+
+#include <QJsonDocument>
+#include <QSaveFile>
 
 #include <cstdio>
 
@@ -16,7 +15,8 @@ namespace qalu::cli {
 namespace {
 
 const char applyHelp[]
-    = "Usage: qalu-cli apply --connection CONNECTION-STRING [--decimal-separator C] WORKBOOK\n"
+    = "Usage: qalu-cli apply --connection CONNECTION-STRING [--decimal-separator C] [--report FILE]\n"
+      "                     WORKBOOK\n"
       "\n"
       "Applies the price list WORKBOOK (.xlsx) to the pharmacy database exactly as the window's\n"
       "update button does: every row below the header updates a medicine's prices by its guid or\n"
@@ -29,10 +29,14 @@ const char applyHelp[]
       "                                  \"Provider=SQLite;Data Source=/path/pharmacy.db\"\n"
       "  --decimal-separator C           the one-character decimal separator of the price texts\n"
       "                                  (default: the locale's, '.' when it is not one character)\n"
+      "  --report FILE                   also write the run's report as JSON to FILE: every row\n"
+      "                                  below the header with what happened to it, where and why\n"
+      "                                  the run stopped, the rows cut off after row 1500\n"
       "  --help                          show this text\n"
       "\n"
       "Output (UTF-8, standard output): the one message the window would show; after a\n"
-      "connection failure the database's error text follows it.\n"
+      "connection failure the database's error text follows it. When a row fails, one line\n"
+      "'row N: REASON' (N the sheet row) goes to standard error.\n"
       "Exit status:\n"
       "  0  \"تمت عملية التحديث بنجاح\" (every row applied)\n"
       "  1  usage error: nothing on standard output, one line on standard error; or\n"
@@ -40,7 +44,9 @@ const char applyHelp[]
       "     the database's error text, both on standard output\n"
       "  2  \"حدث خطأ بتحميل الاسعار من الموقع\" (the workbook could not be read; database untouched)\n"
       "  3  \"لم يتم تحديث جميع الاسعار بطريقة صحيحة ..يرجى اعادة التحديث\" (a row failed; the rows\n"
-      "     before it stay applied)\n";
+      "     before it stay applied)\n"
+      "  5  the run ended as above but the --report FILE could not be written (one line on\n"
+      "     standard error)\n";
 
 int usageError(const QString &text)
 {
@@ -62,7 +68,23 @@ struct ApplyOptions
     QString separator;
     bool haveSeparator = false;
     QString workbook;
+    QString report;
+    bool haveReport = false;
 };
+
+// Writes the report whole or not at all. Returns false after a line on standard error.
+bool writeReport(const QString &path, const db::UpdateReport &report)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(QJsonDocument(db::reportToJson(report)).toJson(QJsonDocument::Indented));
+        if (file.commit())
+            return true;
+    }
+    printLine(stderr,
+        QStringLiteral("qalu-cli apply: cannot write the report '%1': %2").arg(path, file.errorString()));
+    return false;
+}
 
 } // namespace
 
@@ -93,7 +115,8 @@ int runApply(const QStringList &args)
             value = arg.mid(eq + 1);
             haveValue = true;
         }
-        if (name != QLatin1String("--connection") && name != QLatin1String("--decimal-separator"))
+        if (name != QLatin1String("--connection") && name != QLatin1String("--decimal-separator")
+            && name != QLatin1String("--report"))
             return usageError(QStringLiteral("unknown option '%1'").arg(name));
         if (!haveValue) {
             if (i + 1 >= args.size())
@@ -105,6 +128,11 @@ int runApply(const QStringList &args)
                 return usageError(QStringLiteral("option '--connection' given twice"));
             options.connection = value;
             options.haveConnection = true;
+        } else if (name == QLatin1String("--report")) {
+            if (options.haveReport)
+                return usageError(QStringLiteral("option '--report' given twice"));
+            options.report = value;
+            options.haveReport = true;
         } else {
             if (options.haveSeparator)
                 return usageError(QStringLiteral("option '--decimal-separator' given twice"));
@@ -128,35 +156,26 @@ int runApply(const QStringList &args)
 
     // The window's components, in the window's order: the connection opened as at show time, then
     // the grid and the five query objects on it.
-    db::TConnection ADOConnection1;
+    db::UpdateSession session;
     try {
-        ADOConnection1.setConnectionString(options.connection);
-        ADOConnection1.Open();
-    } catch (const Failure &failure) {
-        printLine(stdout, QStringLiteral("هناك مشكلة بالارتباط بقاعدة البيانات"));
-        printLine(stdout, failure.text());
-        return 1;
-    } catch (const std::exception &failure) {
-        printLine(stdout, QStringLiteral("هناك مشكلة بالارتباط بقاعدة البيانات"));
-        printLine(stdout, QString::fromLocal8Bit(failure.what()));
+        session.open(options.connection);
+    } catch (...) {
+        printLine(stdout, messages::databaseProblem());
+        printLine(stdout, failureText(std::current_exception()));
         return 1;
     }
 
-    TStringGrid StringGrid1;
-    db::TQuery qgeneral(ADOConnection1, QStringLiteral("qgeneral"), 50);
-    db::TQuery QGeneral6(ADOConnection1, QStringLiteral("QGeneral6"));
-    db::TQuery QInsertN(ADOConnection1, QStringLiteral("QInsertN"));
-    db::TQuery QFindNewCat(ADOConnection1, QStringLiteral("QFindNewCat"));
-    db::TQuery QGeneral4(ADOConnection1, QStringLiteral("QGeneral4"));
-    db::CategoryResolver resolver(QFindNewCat, QGeneral4, QInsertN, QGeneral6);
-
-    const QString path = options.workbook;
-    db::UpdateRun run(StringGrid1, qgeneral,
-        { [&] { ClearGrid(StringGrid1); }, [&] { LoadWorkbookToGrid(StringGrid1, path); },
-            [&](const QString &name) { return resolver.FindOrAddCategory(name); } });
-    const db::UpdateOutcome outcome = run.run();
-    printLine(stdout, db::updateMessage(outcome));
-    switch (outcome) {
+    const db::UpdateReport report = session.run(options.workbook);
+    printLine(stdout, db::updateMessage(report.outcome));
+    if (report.stop) {
+        // One line, even when the database's text runs over several.
+        QString reason = report.stop->reason;
+        reason.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+        printLine(stderr, QStringLiteral("row %1: %2").arg(report.stop->sheetRow).arg(reason));
+    }
+    if (options.haveReport && !writeReport(options.report, report))
+        return 5;
+    switch (report.outcome) {
     case db::UpdateOutcome::Completed:
         return 0;
     case db::UpdateOutcome::ReadFailed:

@@ -1,7 +1,7 @@
 #include "commands.h"
 
-#include "intake/decimal_separator.h"
-#include "intake/failure.h"
+#include "core/decimal_separator.h"
+#include "core/failure_text.h"
 #include "intake/price_grid.h"
 #include "intake/workbook_reader.h"
 
@@ -149,14 +149,11 @@ int runGrid(const QStringList &args)
     try {
         ClearGrid(grid);
         LoadWorkbookToGrid(grid, path);
-    } catch (const Failure &f) {
+    } catch (...) {
         // One line, even when the reason quotes a file name with a line break in it.
-        QString reason = f.text();
+        QString reason = failureText(std::current_exception());
         reason.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
         std::fprintf(stderr, "qalu-cli grid: %s\n", reason.toUtf8().constData());
-        return 1;
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "qalu-cli grid: %s\n", e.what());
         return 1;
     }
     printGrid(grid);

@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 
 #include <cstdio>
 
@@ -22,6 +23,10 @@ const char usage[] =
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // Standard output and error are a contract: the program's own warnings appear only when
+    // asked for through QT_LOGGING_RULES.
+    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        QLoggingCategory::setFilterRules(QStringLiteral("qalu.*=false"));
     QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty() || args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h")) {
         std::fputs(usage, args.isEmpty() ? stderr : stdout);

@@ -1,4 +1,4 @@
-#include "intake/decimal_separator.h"
+#include "core/decimal_separator.h"
 
 #include <QLocale>
 #include <QString>
@@ -9,8 +9,8 @@ namespace qalu {
 
 namespace {
 // 0 until first read or set, so nothing asks the locale during static initialisation.
-std::atomic<char16_t> g_separator{0};
-}
+std::atomic<char16_t> g_separator { 0 };
+} // namespace
 
 QChar decimalSeparator()
 {

@@ -14,7 +14,9 @@ class Failure : public std::runtime_error
 {
 public:
     explicit Failure(const QString &text, qint64 code = 0)
-        : std::runtime_error(text.toStdString()), m_text(text), m_code(code)
+        : std::runtime_error(text.toStdString())
+        , m_text(text)
+        , m_code(code)
     {
     }
 
