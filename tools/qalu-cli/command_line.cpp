@@ -366,6 +366,12 @@ int dispatch(const QStringList &args)
         return runApply(options);
     }
     // REVIEW
+    if (command == u"review") {
+        ReviewOptions options;
+        if (const std::optional<int> done = parseReview(rest, options))
+            return *done;
+        return runReview(options);
+    }
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }
 
