@@ -261,10 +261,12 @@ public:
         constexpr lxw_col_t columns = sizeof titles / sizeof *titles;
         for (lxw_col_t c = 0; c < columns; ++c)
             worksheet_write_string(sheet, 0, c, titles[c], header);
-        worksheet_set_column(sheet, 0, 3, 13, nullptr);
+        worksheet_set_column(sheet, 0, 2, 13, nullptr);
+        worksheet_set_column(sheet, 3, 3, 26, nullptr);
         worksheet_set_column(sheet, 4, 4, 40, nullptr);
         worksheet_set_column(sheet, 6, 7, 30, nullptr);
-        worksheet_set_column(sheet, 8, 16, 11, nullptr);
+        worksheet_set_column(sheet, 8, 8, 15, nullptr);
+        worksheet_set_column(sheet, 9, 16, 11, nullptr);
         worksheet_set_column(sheet, 19, 19, 45, nullptr);
 
         lxw_row_t line = 1;
@@ -299,19 +301,26 @@ public:
             ++line;
         }
         worksheet_freeze_panes(sheet, 1, 0);
+        // Printed, the register is one page wide with its header on every page.
+        worksheet_set_landscape(sheet);
+        worksheet_fit_to_pages(sheet, 1, 0);
+        worksheet_repeat_rows(sheet, 0, 0);
         worksheet_autofilter(sheet, 0, 0, line > 1 ? line - 1 : 0, columns - 1);
 
         lxw_worksheet *summary = workbook_add_worksheet(m_book, "Summary");
+        lxw_format *left = workbook_add_format(m_book);
+        format_set_align(left, LXW_ALIGN_LEFT);
         worksheet_set_column(summary, 0, 0, 18, bold);
-        worksheet_set_column(summary, 1, 1, 70, nullptr);
+        worksheet_set_column(summary, 1, 1, 70, left);
+        worksheet_fit_to_pages(summary, 1, 0);
         lxw_row_t s = 0;
         const auto pair = [&](const QString &key, const QString &value) {
-            text(summary, s, 0, key);
-            text(summary, s++, 1, value);
+            text(summary, s, 0, key, bold);
+            text(summary, s++, 1, value, left);
         };
         const auto count = [&](const QString &key, int value, lxw_format *fmt) {
-            text(summary, s, 0, key, fmt);
-            worksheet_write_number(summary, s++, 1, value, nullptr);
+            text(summary, s, 0, key, fmt ? fmt : bold);
+            worksheet_write_number(summary, s++, 1, value, left);
         };
         pair(QStringLiteral("Workbook"), workbook);
         count(QStringLiteral("Sheet rows"), r.sheetRows, nullptr);
