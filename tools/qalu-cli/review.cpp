@@ -39,6 +39,24 @@ void printLine(const QString &text)
     std::fputc('\n', stdout);
 }
 
+// A database's error text may run over several lines; a register line may not.
+QString oneLine(QString text)
+{
+    text.replace(QLatin1StringView("\r\n"), QLatin1StringView(" "));
+    text.replace(u'\n', u' ').replace(u'\r', u' ');
+    return text;
+}
+
+// The ODBC driver also warns about every statement the database refuses; the register names
+// the refusal already, so the warning would only repeat it.
+void quietDriverWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg && message.startsWith(QLatin1StringView("QODBC")))
+        return;
+    std::fputs(qFormatLogMessage(type, context, message).toLocal8Bit().constData(), stderr);
+    std::fputc('\n', stderr);
+}
+
 QString number(double value)
 {
     return QString::number(value, 'g', QLocale::FloatingPointShortest);
@@ -214,7 +232,7 @@ void printText(const QString &workbook, const ReviewResult &r)
                       .arg(r.stop->cell.isEmpty()
                               ? QString()
                               : QStringLiteral(", cell %1 \"%2\"").arg(r.stop->cell, r.stop->text))
-                      .arg(r.stop->reason));
+                      .arg(oneLine(r.stop->reason)));
     else
         printLine(QStringLiteral("completes"));
     if (r.dropped())
@@ -442,6 +460,7 @@ QString writeXlsx(const QString &path, const QString &workbook, const ReviewResu
 
 int runReview(const ReviewOptions &options)
 {
+    qInstallMessageHandler(quietDriverWarnings);
     if (options.separator)
         setDecimalSeparator(*options.separator);
 
