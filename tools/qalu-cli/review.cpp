@@ -175,12 +175,12 @@ QString pricesText(const std::optional<std::array<double, 4>> &prices, int count
 QString subject(const ReviewRow &row)
 {
     if (!row.insert)
-        return row.guid;
+        return oneLine(row.guid);
     QString text = QStringLiteral("%1 %2").arg(row.matNum).arg(row.name);
     if (row.categoryKnown)
         text += QStringLiteral(" [%1%2]").arg(
             row.category, row.categoryNew ? QStringLiteral(", new") : QString());
-    return text;
+    return oneLine(text);
 }
 
 QString summaryText(const ReviewResult &r)
@@ -231,7 +231,7 @@ void printText(const QString &workbook, const ReviewResult &r)
                       .arg(r.stop->sheetRow)
                       .arg(r.stop->cell.isEmpty()
                               ? QString()
-                              : QStringLiteral(", cell %1 \"%2\"").arg(r.stop->cell, r.stop->text))
+                              : QStringLiteral(", cell %1 \"%2\"").arg(r.stop->cell, oneLine(r.stop->text)))
                       .arg(oneLine(r.stop->reason)));
     else
         printLine(QStringLiteral("completes"));
