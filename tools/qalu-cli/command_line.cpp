@@ -124,6 +124,8 @@ const char reviewHelp[]
       "  2  \"حدث خطأ بتحميل الاسعار من الموقع\" (the workbook could not be read), the reason on\n"
       "     the next line, both on standard output\n"
       "  1  connection failure, printed as apply prints it\n"
+      "  73 the register was printed but FILE of --xlsx could not be written (the reason on\n"
+      "     standard error)\n"
       "  64 usage error: nothing on standard output, one line on standard error\n";
 
 // One command's options on a QCommandLineParser, with the help, version and usage-error
