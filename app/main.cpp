@@ -4,8 +4,18 @@
 
 #include <QIcon>
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char *argv[])
 {
+    // Answered before the application object exists: it needs a display, the answer does not.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("qalu-update " QALU_VERSION);
+            return 0;
+        }
+    }
     qalu::app::Application app(argc, argv);
     QIcon icon;
     for (int size : { 16, 24, 32, 48, 64, 96, 128, 256 })

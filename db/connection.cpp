@@ -259,6 +259,13 @@ QString TConnection::connectionString() const
     return m_connectionString;
 }
 
+void TConnection::setReadOnly(bool readOnly)
+{
+    if (Connected() && readOnly != m_readOnly)
+        Close();
+    m_readOnly = readOnly;
+}
+
 void TConnection::Open()
 {
     if (Connected())
@@ -280,7 +287,8 @@ void TConnection::Open()
         throw Failure(QStringLiteral("The database file \"%1\" does not exist").arg(target.databaseName));
 
     m_db.setDatabaseName(target.databaseName);
-    m_db.setConnectOptions(target.connectOptions);
+    m_db.setConnectOptions(
+        m_sqlite && m_readOnly ? QStringLiteral("QSQLITE_OPEN_READONLY") : target.connectOptions);
     if (!m_db.open())
         throw sqlFailure(m_db.lastError());
 }

@@ -49,6 +49,9 @@ public:
 
     void setConnectionString(const QString &connectionString);
     QString connectionString() const;
+    // For readers that must not change anything: a SQLite file is then opened read-only, so
+    // even a stray write fails. Takes effect at the next Open(). ODBC connections are unaffected.
+    void setReadOnly(bool readOnly);
 
     // Opens the connection; throws qalu::Failure with the driver's trimmed error text.
     void Open();
@@ -66,6 +69,7 @@ private:
     QString m_qtName;
     QSqlDatabase m_db;
     bool m_sqlite = false;
+    bool m_readOnly = false;
 };
 
 } // namespace qalu::db

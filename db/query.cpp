@@ -611,6 +611,15 @@ QString TQuery::firstFieldAsText() const
     return s.isNull() ? QStringLiteral("") : s;
 }
 
+QVariant TQuery::fieldValue(int column) const
+{
+    if (!m_impl->open)
+        throw Failure(QStringLiteral("%1 has no open result").arg(m_name));
+    if (m_impl->rows.isEmpty())
+        return QVariant();
+    return m_impl->rows.front().value(column);
+}
+
 int TQuery::ExecSQL()
 {
     m_impl->affected = run(false);

@@ -87,6 +87,8 @@ public:
     // First column of the current row; 0 / the empty text without a row or for NULL.
     qint32 firstFieldAsInteger() const;
     QString firstFieldAsText() const;
+    // Any column of the current row as the driver handed it; invalid without a row.
+    QVariant fieldValue(int column) const;
 
     // Execute a statement that returns no rows. Returns the affected-row count. Opens the
     // connection when it is closed; throws qalu::Failure with the driver's trimmed error text.

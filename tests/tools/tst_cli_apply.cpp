@@ -89,7 +89,7 @@ private slots:
         QVERIFY(r.err.isEmpty());
     }
 
-    // Usage errors: status 1, nothing on standard output, one line on standard error.
+    // Usage errors: status 64, nothing on standard output, one line on standard error.
     void usageErrors_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -113,7 +113,7 @@ private slots:
     {
         QFETCH(QStringList, args);
         const Result r = runCli(QStringList { QStringLiteral("apply") } + args);
-        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.exitCode, 64);
         QCOMPARE(r.out, QString());
         QCOMPARE(r.err.count(u'\n'), 1);
         QVERIFY(r.err.endsWith(u'\n'));

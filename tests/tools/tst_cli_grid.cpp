@@ -49,11 +49,14 @@ private slots:
                                 "Aspirin\t12.5\ttab\\there\n"
                                 "back\\\\slash\t7\t\n"
                                 "\t\tline\\nfeed\\rret\n";
-        QTest::newRow("point") << QStringList{QStringLiteral("--decimal-separator"), QStringLiteral(".")} << body;
+        QTest::newRow("point") << QStringList { QStringLiteral("--decimal-separator"), QStringLiteral(".") }
+                               << body;
         QByteArray comma = body;
         comma.replace("12.5", "12,5");
         QTest::newRow("comma separator")
             << QStringList { QStringLiteral("--decimal-separator"), QStringLiteral(",") } << comma;
+        QTest::newRow("comma separator after =")
+            << QStringList { QStringLiteral("--decimal-separator=,") } << comma;
     }
     void printsTheGrid()
     {
@@ -78,34 +81,55 @@ private slots:
     void failsCleanly_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("missing workbook") << QStringList { m_fixtures.path(QStringLiteral("none.xlsx")) };
-        QTest::newRow("error value") << QStringList { m_fixtures.path(QStringLiteral("error_value.xlsx")) };
-        QTest::newRow("not a workbook") << QStringList { m_fixtures.path(QStringLiteral("not_zip.xlsx")) };
+        QTest::addColumn<int>("exitCode"); // 1 unreadable workbook, 64 bad usage
+        QTest::newRow("missing workbook")
+            << QStringList { m_fixtures.path(QStringLiteral("none.xlsx")) } << 1;
+        QTest::newRow("error value") << QStringList { m_fixtures.path(QStringLiteral("error_value.xlsx")) }
+                                     << 1;
+        QTest::newRow("not a workbook")
+            << QStringList { m_fixtures.path(QStringLiteral("not_zip.xlsx")) } << 1;
         QTest::newRow("missing workbook with a line break in its name")
-            << QStringList{m_fixtures.path(QStringLiteral("two\nlines.xlsx"))};
-        QTest::newRow("no workbook given") << QStringList();
-        QTest::newRow("two workbooks") << QStringList { QStringLiteral("a.xlsx"), QStringLiteral("b.xlsx") };
-        QTest::newRow("separator missing") << QStringList { QStringLiteral("--decimal-separator") };
+            << QStringList { m_fixtures.path(QStringLiteral("two\nlines.xlsx")) } << 1;
+        QTest::newRow("no workbook given") << QStringList() << 64;
+        QTest::newRow("two workbooks")
+            << QStringList { QStringLiteral("a.xlsx"), QStringLiteral("b.xlsx") } << 64;
+        QTest::newRow("separator missing") << QStringList { QStringLiteral("--decimal-separator") } << 64;
         QTest::newRow("separator too long") << QStringList { QStringLiteral("--decimal-separator"),
-            QStringLiteral(".."), QStringLiteral("a.xlsx") };
-        QTest::newRow("unknown option") << QStringList { QStringLiteral("--rows"), QStringLiteral("a.xlsx") };
+            QStringLiteral(".."), QStringLiteral("a.xlsx") }
+                                            << 64;
+        QTest::newRow("unknown option")
+            << QStringList { QStringLiteral("--rows"), QStringLiteral("a.xlsx") } << 64;
     }
     void failsCleanly()
     {
         QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
         const Run r = run(args);
-        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.exitCode, exitCode);
         QCOMPARE(r.out, QByteArray());
         QVERIFY(r.err.startsWith("qalu-cli grid: "));
         QVERIFY(r.err.endsWith('\n'));
         QCOMPARE(r.err.count('\n'), 1);
     }
 
+    void help_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("start");
+        const QByteArray usage = "Usage: qalu-cli grid [--decimal-separator C] WORKBOOK\n";
+        QTest::newRow("--help") << QStringList { QStringLiteral("--help") } << usage;
+        QTest::newRow("-h among other arguments")
+            << QStringList { QStringLiteral("a.xlsx"), QStringLiteral("-h") } << usage;
+        QTest::newRow("--version") << QStringList { QStringLiteral("--version") }
+                                   << QByteArray("qalu-cli " QALU_VERSION "\n");
+    }
     void help()
     {
-        const Run r = run({ QStringLiteral("--help") });
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, start);
+        const Run r = run(args);
         QCOMPARE(r.exitCode, 0);
-        QVERIFY(r.out.startsWith("Usage: qalu-cli grid [--decimal-separator C] WORKBOOK\n"));
+        QVERIFY(r.out.startsWith(start));
         QCOMPARE(r.err, QByteArray());
     }
 };

@@ -1,12 +1,13 @@
 #pragma once
 
-#include <QStringList>
+#include "command_line.h"
 
 namespace qalu::cli {
 
-// Each command takes the arguments after its name and returns the process exit code. They write
+// Each command runs with its parsed options and returns the process exit code. They write
 // results to standard output and failures to standard error themselves.
-int runGrid(const QStringList &args);
-int runApply(const QStringList &args);
+int runGrid(const GridOptions &options);
+int runApply(const ApplyOptions &options);
+int runReview(const ReviewOptions &options);
 
 } // namespace qalu::cli

@@ -12,30 +12,6 @@ namespace qalu::cli {
 
 namespace {
 
-const char gridUsage[]
-    = "Usage: qalu-cli grid [--decimal-separator C] WORKBOOK\n"
-      "\n"
-      "Reads the first worksheet of the .xlsx file WORKBOOK into a fresh price grid, as the\n"
-      "update button does (the grid emptied, then filled from A1 to the last used cell), and\n"
-      "prints it in UTF-8:\n"
-      "  line 1: RowCount<TAB>ColCount\n"
-      "  then RowCount lines of ColCount cell texts separated by tabs; inside a text a\n"
-      "  backslash, tab, line feed and carriage return are written as \\\\, \\t, \\n, \\r.\n"
-      "\n"
-      "Options:\n"
-      "  --decimal-separator C   write numbers with the one character C (default: the\n"
-      "                          locale's decimal separator, '.' when it is not one character)\n"
-      "  --help                  show this text\n"
-      "\n"
-      "Exit status: 0 when the workbook was read; 1 when it could not be read (the reason on\n"
-      "standard error, nothing on standard output) or on bad usage.\n";
-
-int usageError(const char *what)
-{
-    std::fprintf(stderr, "qalu-cli grid: %s (try 'qalu-cli grid --help')\n", what);
-    return 1;
-}
-
 class Output
 {
 public:
@@ -116,35 +92,11 @@ void printGrid(const TStringGrid &grid)
 
 } // namespace
 
-int runGrid(const QStringList &args)
+int runGrid(const GridOptions &options)
 {
-    QString path;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &a = args.at(i);
-        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            std::fputs(gridUsage, stdout);
-            return 0;
-        }
-        if (a == QLatin1String("--decimal-separator")) {
-            if (i + 1 >= args.size())
-                return usageError("--decimal-separator needs a character");
-            const QString sep = args.at(++i);
-            if (sep.size() != 1)
-                return usageError("the decimal separator must be exactly one character");
-            setDecimalSeparator(sep.at(0));
-        } else if (a.startsWith(QLatin1String("--"))) {
-            std::fprintf(
-                stderr, "qalu-cli grid: unknown option '%s' (try 'qalu-cli grid --help')\n", qPrintable(a));
-            return 1;
-        } else if (!path.isEmpty()) {
-            return usageError("only one WORKBOOK may be given");
-        } else {
-            path = a;
-        }
-    }
-    if (path.isEmpty())
-        return usageError("no WORKBOOK given");
-
+    if (options.separator)
+        setDecimalSeparator(*options.separator);
+    const QString &path = options.workbook;
     TStringGrid grid;
     try {
         ClearGrid(grid);

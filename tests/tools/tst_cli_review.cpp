@@ -1,0 +1,390 @@
+// `qalu-cli review` from the outside: written workbooks over the seeded pharmacy database, the
+// register it prints, its exit status, and that it changes nothing.
+
+#include "support/cli_run.h"
+#include "support/pharmacy_fixture.h"
+
+#include <QCryptographicHash>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QtTest>
+
+using namespace qalu;
+using namespace qalu::testdb;
+
+namespace {
+
+const QString &amoxicillin = seed::amoxicillin;
+const QString &paracetamol = seed::paracetamol;
+const QString &ibuprofen = seed::ibuprofen;
+const QString coldMedicines = QStringLiteral("أدوية البرد");
+const QString painkillers = QStringLiteral("مسكنات");
+
+QJsonArray update(const QString &guid, const QJsonValue &salp, const QJsonValue &price1 = QJsonValue())
+{
+    return QJsonArray { guid, salp, price1 };
+}
+
+QJsonArray insert(
+    const QJsonValue &salp, const QJsonValue &price1, const QString &name, const QString &category)
+{
+    return QJsonArray { QJsonValue(), salp, price1, QJsonValue(), QJsonValue(), name, QJsonValue(),
+        category };
+}
+
+CliResult review(const QString &connection, const QString &workbook, const QStringList &extra = {})
+{
+    QStringList args { QStringLiteral("review"), QStringLiteral("--connection"), connection };
+    if (extra.filter(QStringLiteral("--decimal-separator")).isEmpty())
+        args << QStringLiteral("--decimal-separator=.");
+    return runCli(args + extra + QStringList { workbook });
+}
+
+// The register in one line: "SHEETROW STATUS[+MARK...][ CATEGORY-STATUS], ..." then the stop,
+// the new categories and the dropped rows.
+QString compact(const QString &json)
+{
+    QJsonParseError error;
+    const QJsonObject doc = QJsonDocument::fromJson(json.toUtf8(), &error).object();
+    if (error.error != QJsonParseError::NoError)
+        return QStringLiteral("not JSON: ") + error.errorString();
+    QStringList rows;
+    for (const QJsonValue &v : doc.value(QStringLiteral("rows")).toArray()) {
+        const QJsonObject row = v.toObject();
+        QString s = QStringLiteral("%1 %2")
+                        .arg(row.value(QStringLiteral("sheet_row")).toInt())
+                        .arg(row.value(QStringLiteral("status")).toString());
+        for (const QJsonValue &mark : row.value(QStringLiteral("attention")).toArray())
+            s += u'+' + mark.toString();
+        if (row.value(QStringLiteral("category_status")).isString())
+            s += u' ' + row.value(QStringLiteral("category_status")).toString();
+        rows << s;
+    }
+    QString out = rows.join(QStringLiteral(", "));
+    if (const QJsonObject stop = doc.value(QStringLiteral("stop")).toObject(); !stop.isEmpty())
+        out += QStringLiteral(" / stop %1 %2")
+                   .arg(stop.value(QStringLiteral("cell")).toString(),
+                       stop.value(QStringLiteral("text")).toString());
+    QStringList created;
+    for (const QJsonValue &name : doc.value(QStringLiteral("new_categories")).toArray())
+        created << name.toString();
+    if (!created.isEmpty())
+        out += QStringLiteral(" / new ") + created.join(u',');
+    if (const QJsonObject dropped = doc.value(QStringLiteral("dropped")).toObject(); !dropped.isEmpty())
+        out += QStringLiteral(" / dropped %1-%2")
+                   .arg(dropped.value(QStringLiteral("first")).toInt())
+                   .arg(dropped.value(QStringLiteral("last")).toInt());
+    return out;
+}
+
+QByteArray fileHash(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+QString sqliteFile(const QString &connection)
+{
+    return connection.mid(connection.indexOf(QStringLiteral("Data Source=")) + 12);
+}
+
+// A list touching every kind of statement the review sends.
+QJsonArray mixedList()
+{
+    return QJsonArray { priceListHeader(), update(amoxicillin, 30, 18.5), update(paracetamol, 12, 9.25),
+        update(QStringLiteral("{00000000-0000-4000-8000-000000000001}"), 1, 1),
+        insert(5, 6, QStringLiteral("Lozenges"), coldMedicines),
+        insert(7, 8, QStringLiteral("Syrup"), coldMedicines), update(ibuprofen, QStringLiteral("12,5"), 1),
+        insert(1, 1, QStringLiteral("Gel"), painkillers) };
+}
+
+} // namespace
+
+class TestCliReview : public QObject
+{
+    Q_OBJECT
+private slots:
+    void predictsEachRow_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QJsonArray>("rows");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("expected");
+        const QJsonArray h = priceListHeader();
+        const QString none;
+
+        QTest::newRow("change, same, unknown guid, guid with blanks")
+            << none
+            << QJsonArray { h, update(amoxicillin, 30, 18.5), update(paracetamol, QStringLiteral("12"), 9.25),
+                   update(QStringLiteral("{00000000-0000-4000-8000-000000000001}"), 1, 1),
+                   update(QStringLiteral("  ") + ibuprofen + u' ', 17.5, QStringLiteral("14")) }
+            << QStringList() << 4 << QStringLiteral("2 change, 3 same, 4 unknown-guid, 5 same");
+        QTest::newRow("empty price cell over a non-zero price")
+            << none << QJsonArray { h, update(amoxicillin, 24) } << QStringList() << 4
+            << QStringLiteral("2 change+to-zero+large-change");
+        QTest::newRow("a written 0 is no empty cell")
+            << none << QJsonArray { h, update(amoxicillin, 24, 0) } << QStringList() << 4
+            << QStringLiteral("2 change+large-change");
+        QTest::newRow("two thirds up, default limit")
+            << none << QJsonArray { h, update(amoxicillin, 40, 18.5) } << QStringList() << 4
+            << QStringLiteral("2 change+large-change");
+        QTest::newRow("two thirds up, limit 70")
+            << none << QJsonArray { h, update(amoxicillin, 40, 18.5) }
+            << QStringList { QStringLiteral("--change-limit=70") } << 0 << QStringLiteral("2 change");
+        QTest::newRow("category created by an earlier row")
+            << none
+            << QJsonArray { h, insert(5, 6, QStringLiteral("Lozenges"), coldMedicines),
+                   insert(7, 8, QStringLiteral("Syrup"), QStringLiteral(" ") + coldMedicines),
+                   insert(1, 2, QStringLiteral("Gel"), painkillers) }
+            << QStringList() << 0
+            << QStringLiteral("2 insert new, 3 insert exists, 4 insert exists / new ") + coldMedicines;
+        QTest::newRow("repeated run, known names")
+            << QStringLiteral("update mat00 set MatNum = 222001 where MatNum = 1001")
+            << QJsonArray { h, insert(1, 1, QStringLiteral("New one"), painkillers),
+                   insert(1, 1, QStringLiteral("باراسيتامول 500 مجم"), painkillers),
+                   insert(1, 1, QStringLiteral("new ONE"), painkillers) }
+            << QStringList() << 4
+            << QStringLiteral("2 duplicate exists, 3 insert+same-name exists, 4 insert+same-name exists");
+        QTest::newRow("stop at a failing cell, later rows not reached")
+            << none
+            << QJsonArray { h, update(amoxicillin, 30, 18.5), update(paracetamol, QStringLiteral("12,5"), 9),
+                   update(ibuprofen, 1, 1),
+                   insert(1, 1, QStringLiteral("X"), QStringLiteral("new category")) }
+            << QStringList() << 3
+            << QStringLiteral("2 change, 3 fails, 4 not-reached, 5 not-reached / stop B3 12,5");
+        QTest::newRow("insert reads price1 before salp, category never reached")
+            << none
+            << QJsonArray { h,
+                   insert(QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("X"), coldMedicines) }
+            << QStringList() << 3 << QStringLiteral("2 fails / stop C2 y");
+        QTest::newRow("a blank price cell is no empty cell")
+            << none << QJsonArray { h, update(amoxicillin, QStringLiteral(" "), 18.5) } << QStringList() << 3
+            << QStringLiteral("2 fails / stop B2  ");
+        QTest::newRow("comma separator")
+            << none << QJsonArray { h, update(amoxicillin, QStringLiteral("24,0"), 18.5) }
+            << QStringList { QStringLiteral("--decimal-separator"), QStringLiteral(",") } << 0
+            << QStringLiteral("2 same");
+    }
+    void predictsEachRow()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QJsonArray, rows);
+        QFETCH(QStringList, options);
+        QFETCH(int, exitCode);
+        QFETCH(QString, expected);
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite))
+            return;
+        if (!setup.isEmpty())
+            f.exec(setup);
+        QTemporaryDir dir;
+        const CliResult r = review(f.connectionString, writeWorkbook(dir, rows),
+            QStringList { QStringLiteral("--format"), QStringLiteral("json") } + options);
+        QCOMPARE(compact(r.out), expected);
+        QCOMPARE(r.exitCode, exitCode);
+        QCOMPARE(r.err, QString());
+    }
+
+    // The documented shape, key order included, and the text register of the same list.
+    void printsTheRegister()
+    {
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite))
+            return;
+        QTemporaryDir dir;
+        const QString workbook = writeWorkbook(dir,
+            QJsonArray { priceListHeader(), QJsonArray { amoxicillin, 30, 18.5, QJsonValue(), 2 },
+                insert(5, 6.5, QStringLiteral(" Lozenges "), coldMedicines),
+                update(paracetamol, QStringLiteral("x")) });
+        const CliResult json = review(f.connectionString, workbook, { QStringLiteral("--format=json") });
+        QCOMPARE(json.exitCode, 3);
+        QCOMPARE(json.out,
+            QStringLiteral(
+                "{\"workbook\":\"%1\",\"sheet_rows\":4,\"outcome\":\"stops\",\"stop\":{\"sheet_row\":4,"
+                "\"cell\":\"B4\","
+                "\"text\":\"x\",\"reason\":\"'x' is not a valid floating point value\"},\"dropped\":null,"
+                "\"new_categories\":[\"%2\"],\"rows\":[\n"
+                "{\"sheet_row\":2,\"kind\":\"update\",\"guid\":\"%3\",\"status\":\"change\",\"old\":[24,18.5,"
+                "0,0],"
+                "\"new\":[30,18.5,0,2],\"attention\":[]},\n"
+                "{\"sheet_row\":3,\"kind\":\"insert\",\"mat_num\":222002,\"name\":\"Lozenges\",\"category\":"
+                "\"%2\","
+                "\"category_status\":\"new\",\"status\":\"insert\",\"new\":[5,6.5],\"attention\":[]},\n"
+                "{\"sheet_row\":4,\"kind\":\"update\",\"guid\":\"%4\",\"status\":\"fails\",\"old\":null,"
+                "\"new\":null,"
+                "\"attention\":[]}\n"
+                "],\"summary\":{\"change\":1,\"same\":0,\"unknown-guid\":0,\"insert\":1,\"duplicate\":0,"
+                "\"fails\":1,"
+                "\"not-reached\":0,\"dropped\":0,\"attention\":0}}\n")
+                .arg(workbook, coldMedicines, amoxicillin, paracetamol));
+
+        const CliResult text = review(f.connectionString, workbook);
+        QCOMPARE(text.exitCode, 3);
+        const QStringList lines = text.out.split(u'\n');
+        QCOMPARE(lines.size(), 9);
+        QCOMPARE(lines.at(2),
+            QStringLiteral("    2  change        %1  24 18.5 0 0 -> 30 18.5 0 2").arg(amoxicillin));
+        QCOMPARE(lines.at(3).simplified(),
+            QStringLiteral("3 insert 222002 Lozenges [%1, new] -> 5 6.5").arg(coldMedicines));
+        QCOMPARE(lines.at(5),
+            QStringLiteral("stops at sheet row 4, cell B4 \"x\": 'x' is not a valid floating point value"));
+        QCOMPARE(lines.at(7),
+            QStringLiteral(
+                "summary: change 1, same 0, unknown-guid 0, insert 1, duplicate 0, fails 1, not-reached 0, "
+                "dropped 0, attention 0"));
+    }
+
+    // Sheet rows after 1500 are dropped, so a bad price there stops nothing.
+    void sheetRowsAfter1500AreDropped()
+    {
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite))
+            return;
+        QJsonArray rows { priceListHeader() };
+        for (int r = 2; r <= 1500; ++r)
+            rows.append(update(amoxicillin, 24, 18.5));
+        rows.append(update(amoxicillin, QStringLiteral("bad"), 1));
+        rows.append(update(amoxicillin, QStringLiteral("bad"), 1));
+        QTemporaryDir dir;
+        const CliResult r
+            = review(f.connectionString, writeWorkbook(dir, rows), { QStringLiteral("--format=json") });
+        QCOMPARE(r.exitCode, 4);
+        QVERIFY(compact(r.out).endsWith(QStringLiteral("1500 same / dropped 1501-1502")));
+        QVERIFY(r.out.contains(QStringLiteral("\"sheet_rows\":1502,\"outcome\":\"completes\"")));
+    }
+
+    // The SQLite file stays byte for byte as it was; --xlsx writes a register workbook that the
+    // program's own reader reads back, one row per sheet row, and leaves nothing else behind.
+    void changesNothingButTheRegisterFile()
+    {
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite))
+            return;
+        QTemporaryDir dir;
+        const QString workbook = writeWorkbook(dir, mixedList());
+        const QString database = sqliteFile(f.connectionString);
+        const QByteArray before = fileHash(database);
+        const QString xlsx = dir.filePath(QStringLiteral("out/register.xlsx"));
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("out")));
+        const CliResult r = review(f.connectionString, workbook, { QStringLiteral("--xlsx"), xlsx });
+        QCOMPARE(r.exitCode, 3);
+        QCOMPARE(fileHash(database), before);
+        QCOMPARE(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden),
+            QStringList { QStringLiteral("register.xlsx") });
+
+        const CliResult grid = runCli({ QStringLiteral("grid"), xlsx });
+        QCOMPARE(grid.exitCode, 0);
+        const QStringList lines = grid.out.split(u'\n');
+        QVERIFY(lines.first().startsWith(QStringLiteral("8\t")));
+        QStringList statuses;
+        for (qsizetype i = 2; i < 9; ++i)
+            statuses << lines.at(i).section(u'\t', 2, 2);
+        QCOMPARE(
+            statuses.join(u' '), QStringLiteral("change same unknown-guid insert insert fails not-reached"));
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QString>("connection");
+        QTest::addColumn<bool>("readable");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        const QString missingDb = QStringLiteral("Provider=SQLite;Data Source=/nonexistent/pharmacy.db");
+        QTest::newRow("no database") << missingDb << true << QStringList() << 1
+                                     << QStringLiteral("هناك مشكلة بالارتباط بقاعدة البيانات\n");
+        QTest::newRow("unreadable workbook") << QString() << false << QStringList() << 2
+                                             << QStringLiteral("حدث خطأ بتحميل الاسعار من الموقع\n");
+        QTest::newRow("register into a missing folder")
+            << QString() << true << QStringList { QStringLiteral("--xlsx=/nonexistent/r.xlsx") } << 73
+            << QStringLiteral("completes\n");
+        QTest::newRow("bad format") << QString() << true << QStringList { QStringLiteral("--format=xml") }
+                                    << 64 << QString();
+        QTest::newRow("negative limit")
+            << QString() << true << QStringList { QStringLiteral("--change-limit"), QStringLiteral("-5") }
+            << 64 << QString();
+    }
+    void failures()
+    {
+        QFETCH(QString, connection);
+        QFETCH(bool, readable);
+        QFETCH(QStringList, options);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite))
+            return;
+        QTemporaryDir dir;
+        const QString workbook = readable
+            ? writeWorkbook(dir, QJsonArray { priceListHeader(), update(paracetamol, 12, 9.25) })
+            : dir.filePath(QStringLiteral("missing.xlsx"));
+        const CliResult r = review(connection.isEmpty() ? f.connectionString : connection, workbook, options);
+        QCOMPARE(r.exitCode, exitCode);
+        if (exitCode == 64)
+            QCOMPARE(r.out, QString());
+        else if (exitCode == 73)
+            QVERIFY(r.out.contains(out));
+        else
+            QVERIFY2(r.out.startsWith(out) && r.out.count(u'\n') == 2, qPrintable(r.out));
+        QCOMPARE(r.err.count(u'\n'), exitCode >= 64 ? 1 : 0);
+    }
+
+    // On PostgreSQL through ODBC: the same register as on SQLite, and the server's statement log
+    // shows that the review's session sent selects only (besides the driver's plan housekeeping and
+    // the connection string's own settings).
+    void postgresSeesOnlySelects()
+    {
+        PharmacyFixture pg;
+        if (!pg.open(Backend::Postgres))
+            return;
+        PharmacyFixture lite;
+        if (!lite.open(Backend::Sqlite))
+            return;
+        if (pg.scalar(QStringLiteral("select size from pg_stat_file('server.log', true)")).isNull())
+            QSKIP("the test server does not log to server.log in its data folder");
+        const qint64 logStart
+            = pg.scalar(QStringLiteral("select size from pg_stat_file('server.log')")).toLongLong();
+
+        QTemporaryDir dir;
+        const QString workbook = writeWorkbook(dir, mixedList());
+        QString connection = pg.connectionString;
+        connection.replace(
+            QStringLiteral("ConnSettings={"), QStringLiteral("ConnSettings={set log_statement to 'all';"));
+        const CliResult onPg = review(connection, workbook, { QStringLiteral("--format=json") });
+        const CliResult onSqlite
+            = review(lite.connectionString, workbook, { QStringLiteral("--format=json") });
+        QCOMPARE(onPg.exitCode, 3);
+        QCOMPARE(compact(onPg.out), compact(onSqlite.out));
+
+        const QString log
+            = pg.scalar(QStringLiteral("select pg_read_file('server.log', %1, 100000000)").arg(logStart))
+                  .toString();
+        static const QRegularExpression line(
+            QStringLiteral(R"(\[(\d+)\] LOG:  (?:statement|execute [^:]+): (.*))"));
+        QMultiHash<QString, QString> bySession;
+        for (const QString &text : log.split(u'\n')) {
+            const QRegularExpressionMatch m = line.match(text);
+            if (m.hasMatch())
+                bySession.insert(m.captured(1), m.captured(2));
+        }
+        QStringList sessions;
+        for (const QString &pid : bySession.uniqueKeys()) {
+            if (bySession.values(pid).filter(QStringLiteral("from mat00 where guid=")).size())
+                sessions << pid;
+        }
+        QCOMPARE(sessions.size(), 1);
+        const QStringList statements = bySession.values(sessions.first());
+        QVERIFY(statements.size() > 10);
+        const QString ownSettings = connection.section(QStringLiteral("'all';"), 1).chopped(1);
+        for (const QString &statement : statements)
+            QVERIFY2(statement.startsWith(QStringLiteral("select "), Qt::CaseInsensitive)
+                    || statement.startsWith(QStringLiteral("DEALLOCATE \"_PLAN")) || statement == ownSettings,
+                qPrintable(statement));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliReview)
+#include "tst_cli_review.moc"

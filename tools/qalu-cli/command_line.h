@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QChar>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace qalu::cli {
+
+// The exit status of every usage error (BSD's EX_USAGE): one line on standard error, nothing on
+// standard output.
+inline constexpr int exitUsage = 64;
+
+struct GridOptions
+{
+    std::optional<QChar> separator;
+    QString workbook;
+};
+
+struct ApplyOptions
+{
+    QString connection;
+    std::optional<QChar> separator;
+    QString workbook;
+    QString report; // --report FILE; empty when not asked for
+    bool journal = true; // --no-journal clears it
+    QString journalDir; // --journal-dir DIR; empty for the default folder
+};
+
+enum class ReviewFormat { Text, Json };
+
+struct ReviewOptions
+{
+    QString connection;
+    std::optional<QChar> separator;
+    QString workbook;
+    ReviewFormat format = ReviewFormat::Text;
+    QString xlsx; // --xlsx FILE; empty when not asked for
+    double changeLimit = 50; // percent of the old price
+};
+
+// Each parser takes the arguments after the command's name. It returns the exit status when the
+// command is over already (help or version printed: 0; usage error reported: exitUsage), or
+// nothing when the options are filled in and the command should run.
+std::optional<int> parseGrid(const QStringList &args, GridOptions &options);
+std::optional<int> parseApply(const QStringList &args, ApplyOptions &options);
+std::optional<int> parseReview(const QStringList &args, ReviewOptions &options);
+
+// The whole command line of qalu-cli: the command's name first. Returns the exit status.
+int dispatch(const QStringList &args);
+
+// "qalu-cli 1.0.0"
+QString versionLine();
+
+} // namespace qalu::cli
