@@ -15,6 +15,9 @@
 #include <QSqlRecord>
 #include <QSqlResult>
 
+#include <algorithm>
+#include <vector>
+
 #include <sql.h>
 #include <sqlext.h>
 
@@ -34,51 +37,21 @@ void setQueryTimeout(const QSqlQuery &q, int seconds)
         SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(quintptr(seconds)), 0);
 }
 
-int runOdbc(const QSqlDatabase &db, const QString &text, const QList<Parameter> &params, int timeout,
-    QList<Row> *rows)
+// One prepared statement: its text, Qt's query holding the driver's statement handle, and what
+// was already set on that handle.
+struct Prepared
 {
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.prepare(text))
-        throw sqlFailure(q.lastError());
-    if (!q.boundValues().isEmpty()) {
-        if (!params.isEmpty())
-            throw Failure(QStringLiteral(
-                "The statement text holds a colon that Qt's SQL layer would take for a placeholder"));
-        if (!q.exec(text))
-            throw sqlFailure(q.lastError());
-    } else {
-        setQueryTimeout(q, timeout);
-        for (const Parameter &p : params) {
-            if (!p.value.isValid())
-                throw noValue(p);
-            q.addBindValue(p.value);
-        }
-        if (!q.exec())
-            throw sqlFailure(q.lastError());
-    }
-    const int affected = q.numRowsAffected();
-    if (rows && q.isSelect()) {
-        const QSqlRecord record = q.record();
-        const int columns = record.count();
-        QList<bool> guidColumn;
-        for (int c = 0; c < columns; ++c)
-            guidColumn << (record.field(c).typeID() == SQL_GUID);
-        while (q.next()) {
-            Row row;
-            row.reserve(columns);
-            for (int c = 0; c < columns; ++c) {
-                const QVariant v = q.value(c);
-                row << (v.isNull() ? QVariant() : guidColumn.at(c) ? guidText(v) : v);
-            }
-            rows->append(std::move(row));
-        }
-        if (q.lastError().isValid())
-            throw sqlFailure(q.lastError());
-    }
-    return affected;
-}
+    QString text;
+    std::unique_ptr<QSqlQuery> query;
+    bool direct = false; // runs unprepared, see above
+    int timeoutOnHandle = 0; // a fresh handle has the driver's default
+};
 
+// Keeps the prepared statements of the last few texts, most recent first, and rebinds and
+// executes them: a prepare costs the server a round trip or two (and an unprepare when the handle
+// is freed), an execution of a prepared statement one. More than one text is kept because the
+// run alternates its update and insert texts on one query object and a new category cycles one
+// object through four texts; eight covers both with room to spare.
 class OdbcBackend final : public QueryBackend
 {
 public:
@@ -90,12 +63,94 @@ public:
 
     int run(const QString &commandText, const QList<Parameter> &params, QList<Row> *rows) override
     {
-        return runOdbc(m_db, commandText, params, m_timeout, rows);
+        Prepared &p = statementFor(commandText, !params.isEmpty());
+        try {
+            return execute(p, params, rows);
+        } catch (...) {
+            // A statement that failed is not trusted again: the next run of its text prepares
+            // afresh, on a new handle.
+            m_cache.erase(m_cache.begin());
+            throw;
+        }
     }
 
 private:
+    static constexpr std::size_t cacheSize = 8;
     QSqlDatabase m_db;
     int m_timeout;
+    std::vector<Prepared> m_cache;
+
+    // The prepared statement for the text, moved to the front; prepared when it is not kept.
+    Prepared &statementFor(const QString &text, bool hasParams)
+    {
+        for (auto it = m_cache.begin(); it != m_cache.end(); ++it) {
+            if (it->text == text) {
+                std::rotate(m_cache.begin(), it, it + 1);
+                return m_cache.front();
+            }
+        }
+        Prepared p;
+        p.text = text;
+        p.query = std::make_unique<QSqlQuery>(m_db);
+        p.query->setForwardOnly(true);
+        if (!p.query->prepare(text))
+            throw sqlFailure(p.query->lastError());
+        if (!p.query->boundValues().isEmpty()) {
+            if (hasParams)
+                throw Failure(QStringLiteral(
+                    "The statement text holds a colon that Qt's SQL layer would take for a placeholder"));
+            p.direct = true;
+        }
+        if (m_cache.size() == cacheSize)
+            m_cache.pop_back();
+        m_cache.insert(m_cache.begin(), std::move(p));
+        return m_cache.front();
+    }
+
+    int execute(Prepared &p, const QList<Parameter> &params, QList<Row> *rows)
+    {
+        QSqlQuery &q = *p.query;
+        if (p.direct) {
+            if (!q.exec(p.text))
+                throw sqlFailure(q.lastError());
+        } else {
+            if (m_timeout > 0 && p.timeoutOnHandle != m_timeout) {
+                setQueryTimeout(q, m_timeout);
+                p.timeoutOnHandle = m_timeout;
+            }
+            for (qsizetype i = 0; i < params.size(); ++i) {
+                const Parameter &param = params.at(i);
+                if (!param.value.isValid())
+                    throw noValue(param);
+                q.bindValue(int(i), param.value);
+            }
+            if (!q.exec())
+                throw sqlFailure(q.lastError());
+        }
+        const int affected = q.numRowsAffected();
+        if (rows && q.isSelect()) {
+            const QSqlRecord record = q.record();
+            const int columns = record.count();
+            QList<bool> guidColumn;
+            for (int c = 0; c < columns; ++c)
+                guidColumn << (record.field(c).typeID() == SQL_GUID);
+            while (q.next()) {
+                Row row;
+                row.reserve(columns);
+                for (int c = 0; c < columns; ++c) {
+                    const QVariant v = q.value(c);
+                    row << (v.isNull() ? QVariant() : guidColumn.at(c) ? guidText(v) : v);
+                }
+                rows->append(std::move(row));
+            }
+            if (q.lastError().isValid())
+                throw sqlFailure(q.lastError());
+        }
+        // Closes the cursor (the handle and its prepared statement stay), so the connection is
+        // free for the next statement.
+        q.finish();
+        return affected;
+    }
 };
 
 } // namespace
