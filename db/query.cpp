@@ -175,11 +175,8 @@ int TQuery::run(bool fetchRows)
     m_impl->open = false;
     m_impl->rows.clear();
     ensureOpen();
-    if (!m_impl->backend) {
-        const QSqlDatabase db = m_connection.database();
-        m_impl->backend = m_connection.isSqlite() ? detail::makeSqliteBackend(db, m_timeout)
-                                                  : detail::makeOdbcBackend(db, m_timeout);
-    }
+    if (!m_impl->backend)
+        m_impl->backend = detail::makeBackend(m_connection, m_timeout);
     try {
         return m_impl->backend->run(m_commandText, m_params, fetchRows ? &m_impl->rows : nullptr);
     } catch (...) {

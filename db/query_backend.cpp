@@ -1,11 +1,20 @@
 #include "db/query_backend.h"
 
+#include "db/connection.h"
+
 #include <QUuid>
 #include <QtEndian>
 
 namespace qalu::db::detail {
 
 QueryBackend::~QueryBackend() = default;
+
+std::unique_ptr<QueryBackend> makeBackend(const TConnection &connection, int commandTimeoutSeconds)
+{
+    const QSqlDatabase db = connection.database();
+    return connection.isSqlite() ? makeSqliteBackend(db, commandTimeoutSeconds)
+                                 : makeOdbcBackend(db, commandTimeoutSeconds);
+}
 
 // Text with or without braces, or 16 raw bytes in Windows layout (first three groups
 // little-endian).

@@ -26,7 +26,8 @@ public:
     virtual int run(const QString &commandText, const QList<Parameter> &params, QList<Row> *rows) = 0;
 };
 
-// commandTimeoutSeconds 0 keeps the driver's default.
+// The route for the open connection's driver. commandTimeoutSeconds 0 keeps the driver's default.
+std::unique_ptr<QueryBackend> makeBackend(const TConnection &connection, int commandTimeoutSeconds);
 std::unique_ptr<QueryBackend> makeSqliteBackend(const QSqlDatabase &db, int commandTimeoutSeconds);
 std::unique_ptr<QueryBackend> makeOdbcBackend(const QSqlDatabase &db, int commandTimeoutSeconds);
 
