@@ -1,8 +1,10 @@
 // The floor for the price update benchmark on PostgreSQL: the run's statement sequence through
 // libpq, each statement one PQexecParams (parse, bind, execute in one round trip, unnamed
-// statement, values as text, types left to the server) committing by itself. The texts are those
-// the ODBC route sends: '?' numbered as $1, $2, ... and isnull( kept. Prints the elapsed seconds
-// and the number of statements.
+// statement, values as text, types left to the server) committing by itself. With --prepared,
+// each text is prepared once (PQprepare) and then executed (PQexecPrepared), as the query objects
+// do through ODBC: the server parses and plans each text once. The texts are those the ODBC route
+// sends: '?' numbered as $1, $2, ... and isnull( kept. Prints the elapsed seconds and the number
+// of statements.
 
 #include "floor_run.h"
 
@@ -15,6 +17,7 @@
 namespace {
 
 PGconn *conn = nullptr;
+bool prepareOnce = false;
 
 [[noreturn]] void fail(const std::string &what)
 {
@@ -22,22 +25,34 @@ PGconn *conn = nullptr;
     std::exit(1);
 }
 
-// '?' becomes $n; the run's texts hold no quoted question marks.
-const std::string &numbered(const std::string &sql)
+struct Text
 {
-    static std::unordered_map<std::string, std::string> texts;
+    std::string sql; // '?' numbered as $n; the run's texts hold no quoted question marks
+    std::string name; // of the prepared statement, with --prepared
+};
+
+const Text &numbered(const std::string &sql, int parameters)
+{
+    static std::unordered_map<std::string, Text> texts;
     auto it = texts.find(sql);
     if (it != texts.end())
         return it->second;
-    std::string out;
+    Text t;
     int n = 0;
     for (char c : sql) {
         if (c == '?')
-            out += '$' + std::to_string(++n);
+            t.sql += '$' + std::to_string(++n);
         else
-            out += c;
+            t.sql += c;
     }
-    return texts.emplace(sql, std::move(out)).first->second;
+    if (prepareOnce) {
+        t.name = "s" + std::to_string(texts.size());
+        PGresult *res = PQprepare(conn, t.name.c_str(), t.sql.c_str(), parameters, nullptr);
+        if (PQresultStatus(res) != PGRES_COMMAND_OK)
+            fail("prepare " + sql);
+        PQclear(res);
+    }
+    return texts.emplace(sql, std::move(t)).first->second;
 }
 
 std::string runPg(const std::string &sql, const std::vector<floor_run::Value> &values, int *rowCount)
@@ -55,8 +70,10 @@ std::string runPg(const std::string &sql, const std::vector<floor_run::Value> &v
             texts[k] = v.s;
         params[k] = texts[k].c_str();
     }
-    PGresult *res = PQexecParams(
-        conn, numbered(sql).c_str(), int(values.size()), nullptr, params.data(), nullptr, nullptr, 0);
+    const Text &t = numbered(sql, int(values.size()));
+    PGresult *res = prepareOnce
+        ? PQexecPrepared(conn, t.name.c_str(), int(values.size()), params.data(), nullptr, nullptr, 0)
+        : PQexecParams(conn, t.sql.c_str(), int(values.size()), nullptr, params.data(), nullptr, nullptr, 0);
     const ExecStatusType status = PQresultStatus(res);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
         fail(sql);
@@ -73,8 +90,13 @@ std::string runPg(const std::string &sql, const std::vector<floor_run::Value> &v
 
 int main(int argc, char **argv)
 {
+    prepareOnce = argc == 4 && std::string(argv[1]) == "--prepared";
+    if (prepareOnce) {
+        --argc;
+        ++argv;
+    }
     if (argc != 3) {
-        std::fputs("usage: bench_run_pg_floor CONNINFO PRICES.tsv\n", stderr);
+        std::fputs("usage: bench_run_pg_floor [--prepared] CONNINFO PRICES.tsv\n", stderr);
         return 1;
     }
     const auto start = std::chrono::steady_clock::now();

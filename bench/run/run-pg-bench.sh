@@ -2,9 +2,11 @@
 # Server route benchmark. Starts a throw-away PostgreSQL on loopback, loads the pharmacy tables and
 # the benchmark data (1,300 update rows, 199 insert rows over 20 new categories), and applies the
 # 1,500-row price list with `qalu-cli apply` through unixODBC + psqlODBC with the driver's default
-# options, against the same statement sequence through libpq's PQexecParams (the floor); each run
-# on a fresh copy of the database. Then counts the network round trips of one run of each with
-# strace (one send to the server per round trip). Prints the figures; asserts nothing.
+# options, against the same statement sequence through libpq's PQexecParams (the floor), and
+# through libpq with each text prepared once (PQprepare + PQexecPrepared, as the query objects
+# now do); each run on a fresh copy of the database. Then counts the network round trips of one
+# run of each with strace (one send to the server per round trip). Prints the figures; asserts
+# nothing.
 #
 # usage: bench/run/run-pg-bench.sh [BUILD_DIR] [REPETITIONS]
 set -euo pipefail
@@ -52,35 +54,36 @@ PY
   -c "analyze"
 
 ODBC="Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=$PORT;Database=bench_run;Uid=postgres;Pwd=;"
-LIBPQ="host=127.0.0.1 port=$PORT dbname=bench_run user=postgres sslmode=disable"
+LIBPQ="host=127.0.0.1 port=$PORT dbname=bench_run user=postgres sslmode=disable gssencmode=disable"
 fresh() { "${PSQL[@]}" -d postgres -c "drop database if exists bench_run" -c "create database bench_run template bench_template"; }
 
 run_side() { # side [prefix...]
   local side=$1
   shift
-  if [ "$side" = cli ]; then
-    "$@" "$CLI" apply --connection "$ODBC" --decimal-separator . "$WORK/data/prices.xlsx" >"$WORK/out" || {
-      echo "qalu-cli apply failed: $(cat "$WORK/out")" >&2; exit 1; }
-  else
-    "$@" "$FLOOR" "$LIBPQ" "$WORK/data/prices.tsv" >"$WORK/out"
-    count=$(cut -d' ' -f2 "$WORK/out")
-  fi
+  case $side in
+    cli)
+      "$@" "$CLI" apply --connection "$ODBC" --decimal-separator . "$WORK/data/prices.xlsx" >"$WORK/out" || {
+        echo "qalu-cli apply failed: $(cat "$WORK/out")" >&2; exit 1; } ;;
+    floor)
+      "$@" "$FLOOR" "$LIBPQ" "$WORK/data/prices.tsv" >"$WORK/out"
+      count=$(cut -d' ' -f2 "$WORK/out") ;;
+    prepared)
+      "$@" "$FLOOR" --prepared "$LIBPQ" "$WORK/data/prices.tsv" >"$WORK/out" ;;
+  esac
 }
 
 now() { echo "$EPOCHREALTIME"; }
 median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
-cli_times=()
-floor_times=()
+declare -A times
 count=0
 for ((i = 0; i < REPS; i++)); do
-  for side in cli floor; do
+  for side in cli floor prepared; do
     fresh
     t0=$(now)
     run_side "$side"
     t1=$(now)
-    t=$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}')
-    if [ "$side" = cli ]; then cli_times+=("$t"); else floor_times+=("$t"); fi
+    times[$side]+=" $(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}')"
   done
 done
 
@@ -93,14 +96,18 @@ trips() { # side -> "sends timeouts"
   timeouts=$(grep -cE '^[0-9]+ +(sendto|sendmsg)\(.*SET statement_timeout' "$WORK/trace" || true)
   echo "$sends $timeouts"
 }
-read -r cli_trips cli_sets < <(trips cli)
-read -r floor_trips floor_sets < <(trips floor)
 
-c=$(median "${cli_times[@]}")
-f=$(median "${floor_times[@]}")
+f=$(median ${times[floor]})
 echo "server route: PostgreSQL $("$PGBIN/postgres" --version | awk '{print $3}') on loopback, $count statements a run"
 echo "wall time of each process (start to exit), median of $REPS runs; round trips of one run each (strace)"
-printf '%-34s %9s %8s %12s %10s %22s\n' route seconds ratio "round trips" "per stmt" "SET statement_timeout"
-awk -v c="$c" -v f="$f" -v n="$count" -v ct="$cli_trips" -v ft="$floor_trips" -v cs="$cli_sets" -v fs="$floor_sets" 'BEGIN {
-  printf "%-34s %9.3f %7.2fx %12d %10.2f %22d\n", "qalu-cli apply (psqlODBC defaults)", c, c / f, ct, ct / n, cs
-  printf "%-34s %9.3f %7.2fx %12d %10.2f %22d\n", "floor (libpq PQexecParams)", f, 1, ft, ft / n, fs }'
+printf '%-38s %9s %8s %12s %10s %22s\n' route seconds ratio "round trips" "per stmt" "SET statement_timeout"
+for side in cli floor prepared; do
+  case $side in
+    cli) label="qalu-cli apply (psqlODBC defaults)" ;;
+    floor) label="floor: libpq PQexecParams" ;;
+    prepared) label="libpq, each text prepared once" ;;
+  esac
+  read -r sends sets < <(trips "$side")
+  awk -v l="$label" -v t="$(median ${times[$side]})" -v f="$f" -v n="$count" -v s="$sends" -v st="$sets" 'BEGIN {
+    printf "%-38s %9.3f %7.2fx %12d %10.2f %22d\n", l, t, t / f, s, s / n, st }'
+done
