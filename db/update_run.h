@@ -13,9 +13,9 @@ namespace qalu::db {
 class TQuery;
 
 enum class UpdateOutcome {
-    Completed, // every visited row applied
-    ReadFailed, // clearing or reading the workbook raised
-    RowFailed, // a row failed; the rows before it stay applied
+    Completed,   // every visited row applied
+    ReadFailed,  // clearing or reading the workbook raised
+    RowFailed,   // a row failed; the rows before it stay applied
 };
 
 // The one message that ends a run with this outcome.
