@@ -1,5 +1,7 @@
 #include "db/connection.h"
 
+#include "db/query.h"
+
 #include <QAtomicInt>
 #include <QFileInfo>
 #include <QHash>
@@ -241,6 +243,8 @@ TConnection::TConnection()
 TConnection::~TConnection()
 {
     Close();
+    for (TQuery *query : std::as_const(m_queries))
+        query->connectionGone();
     if (m_db.isValid()) {
         m_db = QSqlDatabase();
         QSqlDatabase::removeDatabase(m_qtName);
@@ -300,6 +304,8 @@ bool TConnection::Connected() const
 
 void TConnection::Close()
 {
+    for (TQuery *query : std::as_const(m_queries))
+        query->releaseStatements();
     if (m_db.isValid() && m_db.isOpen())
         m_db.close();
 }

@@ -2,12 +2,15 @@
 
 #include "core/failure.h"
 
+#include <QList>
 #include <QSqlDatabase>
 #include <QString>
 
 class QSqlError;
 
 namespace qalu::db {
+
+class TQuery;
 
 // What an ADO-style connection string maps to.
 struct DriverTarget
@@ -65,7 +68,13 @@ public:
     QString qtConnectionName() const { return m_qtName; }
 
 private:
+    friend class TQuery;
+    // The query objects on this connection, so their statements are freed before it closes.
+    void attach(TQuery *query) { m_queries.append(query); }
+    void detach(TQuery *query) { m_queries.removeOne(query); }
+
     QString m_connectionString;
+    QList<TQuery *> m_queries;
     QString m_qtName;
     QSqlDatabase m_db;
     bool m_sqlite = false;

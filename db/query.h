@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QVariant>
 
+#include "db/statement_text.h"
+
 #include <memory>
 
 class QSqlQuery;
@@ -25,18 +27,6 @@ struct Parameter
     int size = 0;
     QVariant value;
 };
-
-// Result of scanning a statement text for ":name" markers.
-struct ParsedText
-{
-    QString commandText; // the text with each marker replaced by '?'
-    QStringList names; // one name per marker, in order
-};
-ParsedText parseMarkers(const QString &text);
-
-// The one dialect change made for SQLite: a call of isnull( outside quoted parts becomes ifnull(,
-// because SQLite parses ISNULL as a postfix operator. Other drivers get the text unchanged.
-QString sqliteDialect(const QString &commandText);
 
 // ADO data type numbers recorded in Parameter::dataType.
 enum AdoType : int {
@@ -97,8 +87,10 @@ public:
     int commandTimeout() const { return m_timeout; }
 
 private:
+    friend class TConnection;
     class Impl;
     TConnection &m_connection;
+    bool m_attached = true;
     QString m_name;
     int m_timeout;
     QStringList m_lines;
@@ -112,6 +104,9 @@ private:
     void ensureOpen();
     // Runs the command text; with fetchRows the result's rows land in the current result.
     int run(bool fetchRows);
+    // Called by the connection: before it closes, and when it is destroyed first.
+    void releaseStatements();
+    void connectionGone();
 };
 
 } // namespace qalu::db

@@ -3,7 +3,8 @@
 // The statement sequence of one price update run over grid texts, sent straight through the
 // sqlite3 C API: the benchmark's floor. Each statement is prepared, bound, stepped and finalized
 // on its own and commits by itself, as the program's statements do. The texts are those the
-// database layer sends to SQLite (isnull( becomes ifnull( there).
+// database layer sends to SQLite (isnull( becomes ifnull( there). A floor for another database
+// sets runStatement and nextNumberStatement and calls applyGrid(grid).
 
 #include <sqlite3.h>
 
@@ -52,7 +53,7 @@ inline Value price(const std::string &cell)
 
 // Runs one statement; returns the first column of the first row as text (empty without a row)
 // and the row count.
-inline std::string run(const std::string &sql, const std::vector<Value> &values, int *rowCount = nullptr)
+inline std::string runSqlite(const std::string &sql, const std::vector<Value> &values, int *rowCount)
 {
     sqlite3_stmt *st = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), int(sql.size()), &st, nullptr) != SQLITE_OK)
@@ -83,13 +84,23 @@ inline std::string run(const std::string &sql, const std::vector<Value> &values,
     return first;
 }
 
+// The route the sequence below runs on (the sqlite3 one unless a floor program picks another),
+// and its spelling of the next-number query: SQLite has no isnull( call.
+inline std::string (*runStatement)(const std::string &, const std::vector<Value> &, int *) = runSqlite;
+inline const char *nextNumberStatement = "select ifnull(max(nnum),0) from Category00\r\n";
+
+inline std::string run(const std::string &sql, const std::vector<Value> &values, int *rowCount = nullptr)
+{
+    return runStatement(sql, values, rowCount);
+}
+
 inline std::string findOrAddCategory(const std::string &name)
 {
     int found = 0;
     std::string guid = run("select guid from Category00 where CName= ?\r\n", { text(name) }, &found);
     if (found > 0)
         return guid;
-    const long number = std::atol(run("select ifnull(max(nnum),0) from Category00\r\n", {}).c_str()) + 1;
+    const long number = std::atol(run(nextNumberStatement, {}).c_str()) + 1;
     run("insert into Category00(CName,Cnum,nNum,Notes)values(?,?,?,?)\r\n",
         { text(name), integer(number), integer(number), text("") });
     const long tree = std::atol(run("select max(nnum)+1 from Category00 \r\n", {}).c_str());
@@ -124,10 +135,9 @@ inline Grid readTsv(const char *path)
     return grid;
 }
 
-// Applies grid rows 1..min(N,1500)-1 on `connection`; returns the number of statements sent.
-inline long applyGrid(sqlite3 *connection, const Grid &grid)
+// Applies grid rows 1..min(N,1500)-1 on the route chosen; returns the number of statements sent.
+inline long applyGrid(const Grid &grid)
 {
-    db = connection;
     statements = 0;
     const size_t rows = std::min<size_t>(grid.size(), 1500);
     for (size_t r = 1; r < rows; ++r) {
@@ -152,6 +162,15 @@ inline long applyGrid(sqlite3 *connection, const Grid &grid)
             v);
     }
     return statements;
+}
+
+// The same on `connection` through the sqlite3 C API.
+inline long applyGrid(sqlite3 *connection, const Grid &grid)
+{
+    db = connection;
+    runStatement = runSqlite;
+    nextNumberStatement = "select ifnull(max(nnum),0) from Category00\r\n";
+    return applyGrid(grid);
 }
 
 } // namespace floor_run

@@ -28,6 +28,18 @@ void expectDriverWarning()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^QODBCResult::exec")));
 }
 
+// How the server holds the statement with this text on the query objects' session: prepared
+// statements alive, and executions of them. Empty when the text is not prepared there.
+QString preparedOnServer(TQuery &probe, const QString &text)
+{
+    probe.setText(QStringLiteral("select count(*) || ' ' || coalesce(sum(generic_plans + custom_plans), 0) "
+                                 "from pg_prepared_statements "
+                                 "where statement = :a0"));
+    probe.setString(0, text);
+    probe.Open();
+    return probe.firstFieldAsText();
+}
+
 } // namespace
 
 class TestQueryOdbc : public QObject
@@ -155,6 +167,67 @@ private slots:
         q.setInteger(0, 1);
         q.Open();
         QCOMPARE(q.firstFieldAsText(), QStringLiteral("1:x"));
+    }
+
+    // The run sets the same text again before every row, and alternates its update and insert
+    // texts on one object: each text is prepared once and then only executed; a new text prepares
+    // anew; the statements go when the object goes.
+    void statementPreparedOncePerText()
+    {
+        QALU_PG_TEST_DATABASE(pg, true);
+        TConnection c;
+        c.setConnectionString(pg.connectionString());
+        TQuery probe(c, QStringLiteral("probe"));
+        const QString select = QStringLiteral("select salp from mat00 where MatNum= :a0");
+        {
+            TQuery q(c, QStringLiteral("qgeneral"), 50);
+            for (int i = 0; i < 5; ++i) {
+                q.clearText();
+                q.setText(QStringLiteral("update mat00 set salp= :a0 where MatNum= :a1"));
+                // The kind bound may change between executions, as a price's does.
+                if (i % 2)
+                    q.setDouble(0, 10.5 + i);
+                else
+                    q.setByte(0, 0);
+                q.setInteger(1, 1001);
+                QCOMPARE(q.ExecSQL(), 1);
+                q.setText(select);
+                q.setInteger(0, 1001);
+                q.Open();
+                QCOMPARE(q.firstFieldAsText(), QString::number(i % 2 ? 10.5 + i : 0));
+            }
+            QCOMPARE(
+                preparedOnServer(probe, QStringLiteral("update mat00 set salp= $1 where MatNum= $2\r\n")),
+                QStringLiteral("1 5"));
+            QCOMPARE(preparedOnServer(probe, QStringLiteral("select salp from mat00 where MatNum= $1\r\n")),
+                QStringLiteral("1 5"));
+        }
+        QCOMPARE(preparedOnServer(probe, QStringLiteral("update mat00 set salp= $1 where MatNum= $2\r\n")),
+            QStringLiteral("0 0"));
+    }
+
+    // A statement that fails after it was reused: the failure is the server's, and the object
+    // goes on with another text and with the same one.
+    void failureOnReusedStatement()
+    {
+        QALU_PG_TEST_DATABASE(pg, true);
+        TConnection c;
+        c.setConnectionString(pg.connectionString());
+        TQuery q(c, QStringLiteral("qgeneral"), 50);
+        const QString guid = QStringLiteral("{0CB1E29C-658C-4A14-95E6-0AF593BD04CF}");
+        for (const QString &value : { guid, guid, QStringLiteral("not a guid"), guid }) {
+            q.clearText();
+            q.setText(QStringLiteral("update mat00 set salp= :a0 where guid= :a1"));
+            q.setDouble(0, 2);
+            q.setString(1, value);
+            if (value == guid) {
+                QCOMPARE(q.ExecSQL(), 1);
+                continue;
+            }
+            expectDriverWarning();
+            QVERIFY_THROWS_EXCEPTION(qalu::Failure, q.ExecSQL());
+            QCOMPARE(one(q, QStringLiteral("select count(*) from mat00 where salp=2")), QStringLiteral("1"));
+        }
     }
 
     void failureLeavesEarlierCommitted()

@@ -240,6 +240,38 @@ private slots:
             QStringLiteral("7,7"));
     }
 
+    // A text may hold several statements: they run in order and take the parameters in order; a
+    // ';' in quotes, in a comment or in a trigger's body ends no statement.
+    void severalStatements_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("two") << QStringLiteral("insert into t values(:a0);\r\ninsert into t values(:a1);\r\n")
+                             << QStringLiteral("1|2");
+        QTest::newRow("quotes and comments") << QStringLiteral(
+            "insert into t values(';' || :a0); -- a; b\ninsert into t values(:a1 || '/*;*/')")
+                                             << QStringLiteral(";1|2/*;*/");
+        QTest::newRow("trigger body") << QStringLiteral(
+            "create trigger tr after insert on t when new.a = 1 begin insert into t values('t;' || new.a); "
+            "end;insert into t values(:a0);insert into t values(:a1)")
+                                      << QStringLiteral("1|t;1|2");
+    }
+    void severalStatements()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, stored);
+        TConnection c;
+        c.setConnectionString(m_conn);
+        TQuery q(c, QStringLiteral("qgeneral"), 50);
+        q.setText(QStringLiteral("create table t(a)"));
+        q.ExecSQL();
+        q.setText(text);
+        q.setInteger(0, 1);
+        q.setInteger(1, 2);
+        q.ExecSQL();
+        QCOMPARE(one(q, QStringLiteral("select group_concat(a, '|') from t")), stored);
+    }
+
     void parameterMistakesFailClearly()
     {
         TConnection c;

@@ -2,6 +2,8 @@
 
 // Records every statement text that reaches SQLite on a connection, as the library received it
 // (with its '?' markers, blanks and line ends), through sqlite3_trace_v2 on the driver's handle.
+// Leaves out the busy-timeout pragma the Qt route sends when a query object's timeout differs
+// from the connection's (housekeeping, as the timeout settings on a server are).
 // Links PkgConfig::SQLITE3; the Qt SQLite driver uses the same system library.
 
 #include "core/failure.h"
@@ -40,7 +42,10 @@ private:
     {
         auto *trace = static_cast<SqliteTrace *>(self);
         auto *statement = static_cast<sqlite3_stmt *>(stmt);
-        trace->statements << QString::fromUtf8(sqlite3_sql(statement));
+        const QString sql = QString::fromUtf8(sqlite3_sql(statement));
+        if (sql.startsWith(QLatin1StringView("PRAGMA busy_timeout = ")))
+            return 0;
+        trace->statements << sql;
         char *full = sqlite3_expanded_sql(statement);
         trace->expanded << QString::fromUtf8(full);
         sqlite3_free(full);

@@ -1,0 +1,46 @@
+#pragma once
+
+// The driver side of a query object: one implementation per route to the database, chosen once
+// per connection, so TQuery itself never asks which driver it runs on.
+
+#include "db/query.h"
+#include "core/failure.h"
+
+#include <QList>
+#include <QVariant>
+
+#include <memory>
+
+class QSqlDatabase;
+
+namespace qalu::db::detail {
+
+using Row = QList<QVariant>;
+
+class QueryBackend
+{
+public:
+    virtual ~QueryBackend();
+    // Runs the command text with the parameters bound in order. With rows, the first result's
+    // rows land there. Returns the affected-row count. Throws qalu::Failure.
+    virtual int run(const QString &commandText, const QList<Parameter> &params, QList<Row> *rows) = 0;
+};
+
+// The route for the open connection's driver. commandTimeoutSeconds 0 keeps the driver's default.
+std::unique_ptr<QueryBackend> makeBackend(const TConnection &connection, int commandTimeoutSeconds);
+std::unique_ptr<QueryBackend> makeSqliteBackend(const QSqlDatabase &db, int commandTimeoutSeconds);
+std::unique_ptr<QueryBackend> makeOdbcBackend(const QSqlDatabase &db, int commandTimeoutSeconds);
+
+// A guid as the 38-character braced upper-case text, whatever form the driver hands over.
+QVariant guidText(const QVariant &value);
+
+// The QString inside a variant known to hold one, without a copy.
+inline const QString &textOf(const QVariant &v)
+{
+    return *static_cast<const QString *>(v.constData());
+}
+
+Failure noValue(const Parameter &p);
+Failure placeholderMismatch(qsizetype placeholders, qsizetype parameters);
+
+} // namespace qalu::db::detail
