@@ -7,7 +7,13 @@
 #include <expat.h>
 #include <zip.h>
 
+#include <array>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
 
 namespace qalu::xlsx {
 
@@ -101,6 +107,143 @@ private:
     long long m_fed = 0;
 };
 
+// Inflates one archive entry on a helper thread into a small ring of buffers while the caller
+// parses the chunks already inflated: the two halves of the work overlap and memory stays at the
+// ring's size. The helper touches only the entry and the ring; the caller sees the chunks, then
+// how the entry ended, in the order a single thread would have met them. Destroying the inflater
+// early (the parser failed) stops and joins the helper.
+class Inflater
+{
+public:
+    enum class End : quint8 { More, Done, ReadError, TooLarge, Truncated };
+    struct Chunk
+    {
+        End end;
+        const char *data;
+        int size;
+    };
+
+    Inflater(zip_file_t *file, zip_uint64_t declared, zip_uint64_t cap)
+        : m_file(file)
+        , m_declared(declared)
+        , m_cap(cap)
+    {
+        for (auto &b : m_ring)
+            b.data = std::make_unique<char[]>(kChunkSize);
+        try {
+            m_helper = std::thread([this] { run(); });
+        } catch (const std::system_error &) {
+            // No thread to be had: next() inflates each chunk itself.
+        }
+    }
+    ~Inflater()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_freed.notify_one();
+        if (m_helper.joinable())
+            m_helper.join();
+    }
+    Inflater(const Inflater &) = delete;
+    Inflater &operator=(const Inflater &) = delete;
+
+    // The next chunk, valid until the next call; once the entry is over, how it ended.
+    Chunk next()
+    {
+        std::unique_lock lock(m_mutex);
+        if (m_holding) {
+            m_holding = false;
+            ++m_head;
+            m_freed.notify_one();
+        }
+        if (!m_helper.joinable() && m_head == m_tail && m_end == End::More) {
+            lock.unlock();
+            inflateOne();
+            lock.lock();
+        }
+        m_filled.wait(lock, [this] { return m_head != m_tail || m_end != End::More; });
+        if (m_head == m_tail)
+            return { m_end, nullptr, 0 };
+        m_holding = true;
+        const Buffer &b = m_ring[m_head % kSlots];
+        return { End::More, b.data.get(), b.size };
+    }
+
+    const std::string &readError() const { return m_readError; }
+
+private:
+    static constexpr int kChunkSize = 256 * 1024;
+    static constexpr unsigned kSlots = 4;
+
+    struct Buffer
+    {
+        std::unique_ptr<char[]> data;
+        int size = 0;
+    };
+
+    void run()
+    {
+        for (;;) {
+            {
+                std::unique_lock lock(m_mutex);
+                m_freed.wait(lock, [this] { return m_stop || m_tail - m_head < kSlots; });
+                if (m_stop)
+                    return;
+            }
+            if (!inflateOne())
+                return;
+        }
+    }
+
+    // Inflates into the free slot at the ring's tail; false once the entry has ended.
+    bool inflateOne()
+    {
+        Buffer &b = m_ring[m_tail % kSlots];
+        const zip_int64_t n = zip_fread(m_file, b.data.get(), kChunkSize);
+        End end = End::More;
+        if (n < 0) {
+            m_readError = zip_file_strerror(m_file);
+            end = End::ReadError;
+        } else if (n == 0) {
+            end = m_total == m_declared ? End::Done : End::Truncated;
+        } else {
+            m_total += zip_uint64_t(n);
+            if (m_total > m_declared || m_total > m_cap)
+                end = End::TooLarge;
+        }
+        {
+            const std::lock_guard lock(m_mutex);
+            if (end == End::More) {
+                b.size = int(n);
+                ++m_tail;
+            } else {
+                m_end = end;
+            }
+        }
+        m_filled.notify_one();
+        return end == End::More;
+    }
+
+    zip_file_t *const m_file;
+    const zip_uint64_t m_declared;
+    const zip_uint64_t m_cap;
+    zip_uint64_t m_total = 0; // the inflating side's own
+    std::string m_readError; // written before m_end, read after it
+    std::array<Buffer, kSlots> m_ring;
+
+    std::mutex m_mutex;
+    std::condition_variable m_filled;
+    std::condition_variable m_freed;
+    unsigned m_head = 0; // chunks taken by the parser
+    unsigned m_tail = 0; // chunks inflated
+    bool m_holding = false; // the parser holds the chunk at m_head
+    End m_end = End::More;
+    bool m_stop = false;
+    std::thread m_helper;
+};
+
 } // namespace
 
 Archive::Archive(const QString &path)
@@ -150,24 +293,26 @@ void Archive::parse(const std::string &part, std::uint64_t cap, XmlHandler &hand
     if (!file)
         fail(QStringLiteral("cannot read %1 (%2)").arg(name, QString::fromUtf8(zip_strerror(m_zip))));
     XmlStream xml(handler, name);
-    constexpr int chunk = 256 * 1024;
-    zip_uint64_t total = 0;
+    Inflater inflater(file.get(), st.size, cap);
     for (;;) {
-        const zip_int64_t n = zip_fread(file.get(), xml.buffer(chunk), chunk);
-        if (n < 0)
-            fail(QStringLiteral("cannot read %1 (%2)")
-                     .arg(name, QString::fromUtf8(zip_file_strerror(file.get()))));
-        if (n == 0)
-            break;
-        total += zip_uint64_t(n);
-        // The declared size is checked above; an entry that inflates beyond it is forged.
-        if (total > st.size || total > cap)
+        const Inflater::Chunk chunk = inflater.next();
+        switch (chunk.end) {
+        case Inflater::End::More:
+            std::memcpy(xml.buffer(chunk.size), chunk.data, size_t(chunk.size));
+            xml.feed(chunk.size, false);
+            continue;
+        case Inflater::End::Done:
+            xml.feed(0, true);
+            return;
+        case Inflater::End::ReadError:
+            fail(QStringLiteral("cannot read %1 (%2)").arg(name, QString::fromUtf8(inflater.readError())));
+        case Inflater::End::TooLarge:
+            // The declared size is checked above; an entry that inflates beyond it is forged.
             fail(QStringLiteral("%1 is larger than declared").arg(name));
-        xml.feed(int(n), false);
+        case Inflater::End::Truncated:
+            fail(QStringLiteral("%1 is truncated").arg(name));
+        }
     }
-    if (total != st.size)
-        fail(QStringLiteral("%1 is truncated").arg(name));
-    xml.feed(0, true);
 }
 
 } // namespace qalu::xlsx
