@@ -162,6 +162,12 @@ void appendGridText(std::string &arena, std::string &utf8)
     arena.append(local.constData(), size_t(local.size()));
 }
 
+void SharedStringsHandler::expect(std::uint64_t partBytes)
+{
+    // As for the sheet's texts: the strings are a part of the XML, and reserving is address space.
+    arena.reserve(size_t(partBytes));
+}
+
 void SharedStringsHandler::start(const char *name, const char **)
 {
     const char *local = localName(name);

@@ -86,6 +86,7 @@ public:
     void start(const char *name, const char **) override;
     void end(const char *name) override;
     void text(const char *s, int len) override;
+    void expect(std::uint64_t partBytes) override;
 
 private:
     bool m_inItem = false;

@@ -70,6 +70,13 @@ SheetHandler::SheetHandler(
 {
 }
 
+void SheetHandler::expect(std::uint64_t partBytes)
+{
+    // The texts are a part of the XML and stay under their limit. Reserving that much is address
+    // space, not memory, until written, and spares the arena's copies as it doubles.
+    arena.reserve(size_t(std::min<std::uint64_t>(partBytes, kMaxTextBytes)));
+}
+
 void SheetHandler::start(const char *name, const char **attrs)
 {
     const char *local = localName(name);

@@ -56,6 +56,7 @@ public:
     void start(const char *name, const char **attrs) override;
     void end(const char *name) override;
     void text(const char *s, int len) override;
+    void expect(std::uint64_t partBytes) override;
 
 private:
     void startRow(const char **attrs);

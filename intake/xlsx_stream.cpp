@@ -292,6 +292,7 @@ void Archive::parse(const std::string &part, std::uint64_t cap, XmlHandler &hand
         zip_fopen_index(m_zip, zip_uint64_t(index), 0), zip_fclose);
     if (!file)
         fail(QStringLiteral("cannot read %1 (%2)").arg(name, QString::fromUtf8(zip_strerror(m_zip))));
+    handler.expect(st.size);
     XmlStream xml(handler, name);
     Inflater inflater(file.get(), st.size, cap);
     for (;;) {

@@ -69,6 +69,8 @@ public:
     virtual void start(const char *name, const char **attrs) = 0;
     virtual void end(const char *name) = 0;
     virtual void text(const char *, int) { }
+    // The part's declared size, before its first event: room can be reserved in one go.
+    virtual void expect(std::uint64_t) { }
 
     void abort(const QString &why);
 
