@@ -129,7 +129,7 @@ public:
         , m_cap(cap)
     {
         for (auto &b : m_ring)
-            b.data = std::make_unique<char[]>(kChunkSize);
+            b.data = std::make_unique_for_overwrite<char[]>(kChunkSize);
         try {
             m_helper = std::thread([this] { run(); });
         } catch (const std::system_error &) {
