@@ -128,12 +128,15 @@ public:
         , m_declared(declared)
         , m_cap(cap)
     {
-        for (auto &b : m_ring)
-            b.data = std::make_unique_for_overwrite<char[]>(kChunkSize);
+        // A part that fits the ring gains less from a thread than starting one costs; without
+        // a thread (none to be had, too), next() inflates each chunk itself into one buffer.
+        if (declared < kSlots * zip_uint64_t(kChunkSize))
+            return;
+        m_threaded = true;
         try {
             m_helper = std::thread([this] { run(); });
         } catch (const std::system_error &) {
-            // No thread to be had: next() inflates each chunk itself.
+            m_threaded = false;
         }
     }
     ~Inflater()
@@ -158,7 +161,7 @@ public:
             ++m_head;
             m_freed.notify_one();
         }
-        if (!m_helper.joinable() && m_head == m_tail && m_end == End::More) {
+        if (!m_threaded && m_head == m_tail && m_end == End::More) {
             lock.unlock();
             inflateOne();
             lock.lock();
@@ -167,7 +170,7 @@ public:
         if (m_head == m_tail)
             return { m_end, nullptr, 0 };
         m_holding = true;
-        const Buffer &b = m_ring[m_head % kSlots];
+        const Buffer &b = m_ring[m_threaded ? m_head % kSlots : 0];
         return { End::More, b.data.get(), b.size };
     }
 
@@ -200,7 +203,9 @@ private:
     // Inflates into the free slot at the ring's tail; false once the entry has ended.
     bool inflateOne()
     {
-        Buffer &b = m_ring[m_tail % kSlots];
+        Buffer &b = m_ring[m_threaded ? m_tail % kSlots : 0];
+        if (!b.data)
+            b.data = std::make_unique_for_overwrite<char[]>(kChunkSize);
         const zip_int64_t n = zip_fread(m_file, b.data.get(), kChunkSize);
         End end = End::More;
         if (n < 0) {
@@ -241,6 +246,7 @@ private:
     bool m_holding = false; // the parser holds the chunk at m_head
     End m_end = End::More;
     bool m_stop = false;
+    bool m_threaded = false; // set before the helper starts
     std::thread m_helper;
 };
 
