@@ -90,7 +90,8 @@ public:
     bool has(const std::string &part) const;
 
     // Streams a part through the handler, chunk by chunk, never holding it whole; a part whose
-    // size is over `cap` fails before any of it is read.
+    // size is over `cap` fails before any of it is read. A large part is inflated on a helper
+    // thread, but the handler's events all come on the caller's thread, before parse() returns.
     void parse(const std::string &part, std::uint64_t cap, XmlHandler &handler);
 
 private:
