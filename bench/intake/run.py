@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""Reads the same workbooks with the price-grid reader, SheetJS and openpyxl (read-only) and prints
-wall time, peak memory and ratios side by side.
+"""Reads the same workbooks with the price-grid reader, its floors (the bare inflate of the sheet part
+with libzip and with unzip -p, and inflate plus expat with empty handlers), SheetJS and openpyxl
+(read-only), and prints wall time, CPU time, peak memory and ratios side by side.
 
-usage: run.py BENCH_BINARY [--work DIR] [--rows 50000,100000,200000] [--skip-openpyxl]
+usage: run.py BENCH_BINARY [--before OLD_BENCH_BINARY] [--floor FLOOR_BINARY] [--work DIR]
+              [--rows 50000,100000,200000] [--repeat 3] [--skip-openpyxl]
 
-BENCH_BINARY is the built bench_intake_read (build/default/bench/intake/bench_intake_read). The
-workbooks are written once into the work folder with xlsxwriter's constant-memory mode. SheetJS
-comes from `npm install` in this folder.
+BENCH_BINARY is the built bench_intake_read (build/default/bench/intake/bench_intake_read); the floor
+program bench_xlsx_floor is taken from beside it. The workbooks are written once into the work
+folder with xlsxwriter's constant-memory mode. SheetJS comes from `npm install` in this folder.
 """
 import argparse
 import os
@@ -14,6 +16,7 @@ import random
 import subprocess
 import sys
 import time
+import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -53,11 +56,12 @@ def write_large(path, rows):
     wb.close()
 
 
-def measure(cmd):
+def measure(cmd, keep_output=True):
     """Runs cmd; returns (wall seconds, CPU seconds, peak KiB, stdout) or raises on failure."""
     start = time.perf_counter()
-    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    out = proc.stdout.read()
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE if keep_output else subprocess.DEVNULL,
+                            stderr=subprocess.PIPE)
+    out = proc.stdout.read() if keep_output else b''
     err = proc.stderr.read()
     _, status, usage = os.wait4(proc.pid, 0)
     wall = time.perf_counter() - start
@@ -67,13 +71,39 @@ def measure(cmd):
     return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss, out.decode().strip()
 
 
+def median_of(n, cmd, keep_output=True):
+    """The run with the median wall time of n runs."""
+    runs = sorted((measure(cmd, keep_output) for _ in range(n)), key=lambda r: r[0])
+    return runs[len(runs) // 2]
+
+
+def sheet_part(path):
+    """The first worksheet's part name (the writers used here name it sheet1.xml)."""
+    with zipfile.ZipFile(path) as z:
+        names = z.namelist()
+    for name in ['xl/worksheets/sheet1.xml'] + sorted(names):
+        if name in names and name.startswith('xl/worksheets/') and name.endswith('.xml'):
+            return name
+    raise RuntimeError('%s has no worksheet part' % path)
+
+
+COLUMNS = [  # key, heading
+    ('before', 'before'), ('qalu', 'qalu'), ('inflate', 'inflate'), ('unzip', 'unzip -p'),
+    ('expat', 'expat'), ('sheetjs', 'sheetjs'), ('openpyxl', 'openpyxl'),
+]
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('bench')
+    ap.add_argument('--floor', help='bench_xlsx_floor (default: beside BENCH_BINARY)')
+    ap.add_argument('--before', help='an earlier build of bench_intake_read, measured beside this one')
     ap.add_argument('--work', default=os.path.join(HERE, '..', '..', 'build', 'bench-intake'))
     ap.add_argument('--rows', default='50000,100000,200000')
+    ap.add_argument('--repeat', type=int, default=3, help='runs of the C++ programs; the median counts')
     ap.add_argument('--skip-openpyxl', action='store_true')
     args = ap.parse_args()
+    floor = args.floor or os.path.join(os.path.dirname(os.path.abspath(args.bench)), 'bench_xlsx_floor')
     os.makedirs(args.work, exist_ok=True)
 
     books = [('price list 1,500 x 11', os.path.join(args.work, 'price_list.xlsx'), write_price_list, None)]
@@ -89,27 +119,54 @@ def main():
         sys.exit('run.py: SheetJS missing: run `npm install` in %s' % HERE)
     python = [sys.executable, os.path.join(HERE, 'openpyxl_read.py')]
 
-    header = '%-22s | %8s %8s %8s | %8s %8s %8s | %6s %6s %6s | %7s %7s | %7s %7s' % (
-        'workbook', 'qalu', 'sheetjs', 'openpyxl', 'qalu', 'sheetjs', 'openpyxl', 'qalu', 'sjs', 'opxl',
-        'wall', 'wall', 'cpu', 'cpu')
-    print('%-22s | %-26s | %-26s | %-20s | %-15s | %-15s' % ('', 'wall seconds', 'CPU seconds', 'peak MiB',
-                                                           'x sjs  x opxl', 'x sjs  x opxl'))
-    print(header)
-    print('-' * len(header))
-    nan = float('nan')
+    results = []
     for label, path, _, n in books:
-        q_wall, q_cpu, q_mem, q_out = measure([args.bench, path])
-        s_wall, s_cpu, s_mem, _ = measure(node + [path])
-        if args.skip_openpyxl:
-            o_wall, o_cpu, o_mem = nan, nan, nan
-        else:
-            o_wall, o_cpu, o_mem, _ = measure(python + [path])
-        print('%-22s | %8.3f %8.3f %8.3f | %8.3f %8.3f %8.3f | %6.0f %6.0f %6.0f | %7.1f %7.1f | %7.1f %7.1f' % (
-            label, q_wall, s_wall, o_wall, q_cpu, s_cpu, o_cpu, q_mem / 1024, s_mem / 1024, o_mem / 1024,
-            s_wall / q_wall, o_wall / q_wall, s_cpu / q_cpu, o_cpu / q_cpu))
-        sys.stdout.flush()
-    print('\nEach figure covers the whole process (start-up included). x = times faster than the peer;')
-    print('CPU seconds (user + system) are steadier than wall time on a shared machine.')
+        print('reading %s ...' % label, file=sys.stderr)
+        part = sheet_part(path)
+        r = {}
+        if args.before:
+            r['before'] = median_of(args.repeat, [args.before, path])
+        r['qalu'] = median_of(args.repeat, [args.bench, path])
+        r['inflate'] = median_of(args.repeat, [floor, path, part])
+        r['unzip'] = median_of(args.repeat, ['unzip', '-p', path, part], keep_output=False)
+        r['expat'] = median_of(args.repeat, [floor, path, part, 'expat'])
+        r['sheetjs'] = measure(node + [path])
+        if not args.skip_openpyxl:
+            r['openpyxl'] = measure(python + [path])
+        results.append((label, r))
+
+    columns = [(k, h) for k, h in COLUMNS if k != 'before' or args.before]
+    nan = float('nan')
+
+    def table(title, index, scale, fmt):
+        head = '%-22s | ' % title + ' '.join('%8s' % h for _, h in columns)
+        print(head)
+        print('-' * len(head))
+        for label, r in results:
+            print('%-22s | ' % label + ' '.join(
+                fmt % (r[k][index] / scale) if k in r else '%8s' % '-' for k, _ in columns))
+        print()
+
+    table('wall seconds', 0, 1, '%8.3f')
+    table('CPU seconds (user+sys)', 1, 1, '%8.3f')
+    table('peak MiB (max RSS)', 2, 1024, '%8.0f')
+
+    def ratio(r, a, b, index=0):
+        return r[a][index] / r[b][index] if a in r and b in r else nan
+
+    head = '%-22s | %9s %9s | %9s %9s | %9s %9s' % (
+        'ratios (wall)', 'qalu/infl', 'qalu/expt', 'sjs/qalu', 'opxl/qalu', 'before/q', 'cpu sjs/q')
+    print(head)
+    print('-' * len(head))
+    for label, r in results:
+        print('%-22s | %9.2f %9.2f | %9.1f %9.1f | %9.2f %9.1f' % (
+            label, ratio(r, 'qalu', 'inflate'), ratio(r, 'qalu', 'expat'), ratio(r, 'sheetjs', 'qalu'),
+            ratio(r, 'openpyxl', 'qalu'), ratio(r, 'before', 'qalu'), ratio(r, 'sheetjs', 'qalu', 1)))
+    print('\nEach figure covers the whole process (start-up included); the C++ programs are the median of %d'
+          ' runs, the peers one run.' % args.repeat)
+    print('inflate: libzip inflating the first sheet part only; unzip -p: the same with Info-ZIP to /dev/null;')
+    print('expat: inflating plus expat with empty handlers, one thread. qalu/infl is the reader over that floor;')
+    print('sjs/qalu and opxl/qalu are how many times faster the reader is than the peer.')
 
 
 if __name__ == '__main__':

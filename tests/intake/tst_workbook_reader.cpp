@@ -343,6 +343,8 @@ private slots:
         QTest::newRow("streamed zip, workbook by absolute target")
             << "streamed.xlsx" << 1 << 3 << 2 << 0 << "streamed";
         QTest::newRow("rows out of order") << "unordered.xlsx" << 3 << 2 << 1 << 2 << "3";
+        QTest::newRow("sheet inflated beside the parse: last chunk read")
+            << "many_rows.xlsx" << 40000 << 2 << 1 << 39999 << "r40000";
         QTest::newRow("duplicate cell: last wins") << "unordered.xlsx" << 3 << 2 << 0 << 0 << "11";
         QTest::newRow("row and cells without references") << "unordered.xlsx" << 3 << 2 << 1 << 1 << "True";
     }
@@ -426,6 +428,9 @@ private slots:
         QTest::newRow("external entity") << "external_entity.xlsx" << 0 << "document type";
         QTest::newRow("zip bomb") << "zip_bomb.xlsx" << 0 << "too large";
         QTest::newRow("forged entry size") << "forged_size.xlsx" << 0 << "larger than declared";
+        QTest::newRow("forged entry size, inflated beside the parse")
+            << "forged_size_large.xlsx" << 0 << "larger than declared";
+        QTest::newRow("entry shorter than declared") << "short_entry.xlsx" << 0 << "is truncated";
         QTest::newRow("giant tag") << "huge_tag.xlsx" << 0 << "oversized XML markup";
         QTest::newRow("reference beyond XFD") << "bad_reference.xlsx" << 0 << "bad cell reference";
         QTest::newRow("number that is no number") << "bad_number.xlsx" << 0 << "bad number";

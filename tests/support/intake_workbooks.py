@@ -316,6 +316,15 @@ def raw_books():
         zip_bomb()
     if wanted('forged_size.xlsx'):
         forged_size()
+    # Parts over a megabyte are inflated on a helper thread: its end, its errors.
+    if wanted('forged_size_large.xlsx'):
+        forged_size('forged_size_large.xlsx', lambda actual: 2 << 20)
+    if wanted('short_entry.xlsx'):
+        forged_size('short_entry.xlsx', lambda actual: actual + 1000)
+    if wanted('many_rows.xlsx'):
+        raw_workbook('many_rows.xlsx', [('S', 'sheet1.xml', ''.join(
+            '<row r="%d"><c r="A%d"><v>%d</v></c><c r="B%d" t="inlineStr"><is><t>r%d</t></is></c></row>'
+            % (r, r, r, r, r) for r in range(1, 40001)))])
 
 
 def zip_bomb():
@@ -341,24 +350,26 @@ def zip_bomb():
     os.replace(tmp, src)
 
 
-def forged_size():
-    """A sheet whose declared size is small but whose data inflates far beyond it."""
-    raw_workbook('forged_size.xlsx', [('S', 'sheet1.xml', '<row r="1"><c r="A1"><v>1</v></c>'
-                                       + '<c r="B1"><v>1</v></c>' * 200000 + '</row>')])
-    data = bytearray(open(path('forged_size.xlsx'), 'rb').read())
-    name = b'xl/worksheets/sheet1.xml'
+def forged_size(name='forged_size.xlsx', declared=lambda actual: 1000):
+    """A sheet whose declared size differs from what its data inflates to (small by default)."""
+    raw_workbook(name, [('S', 'sheet1.xml', '<row r="1"><c r="A1"><v>1</v></c>'
+                         + '<c r="B1"><v>1</v></c>' * 200000 + '</row>')])
+    data = bytearray(open(path(name), 'rb').read())
+    part = b'xl/worksheets/sheet1.xml'
     # Local header: uncompressed size at offset 22; central directory entry: at offset 24.
     pos = 0
     while True:
-        pos = data.find(name, pos)
+        pos = data.find(part, pos)
         if pos < 0:
             break
         if data[pos - 30:pos - 26] == b'PK\x03\x04':
-            data[pos - 30 + 22:pos - 30 + 26] = (1000).to_bytes(4, 'little')
+            size = declared(int.from_bytes(data[pos - 30 + 22:pos - 30 + 26], 'little'))
+            data[pos - 30 + 22:pos - 30 + 26] = size.to_bytes(4, 'little')
         elif data[pos - 46:pos - 42] == b'PK\x01\x02':
-            data[pos - 46 + 24:pos - 46 + 28] = (1000).to_bytes(4, 'little')
-        pos += len(name)
-    open(path('forged_size.xlsx'), 'wb').write(bytes(data))
+            size = declared(int.from_bytes(data[pos - 46 + 24:pos - 46 + 28], 'little'))
+            data[pos - 46 + 24:pos - 46 + 28] = size.to_bytes(4, 'little')
+        pos += len(part)
+    open(path(name), 'wb').write(bytes(data))
 
 
 xlsxwriter_book('numbers.xlsx', numbers)
