@@ -435,6 +435,14 @@ void TTeButton::setPressed(int pressed)
     update();
 }
 
+void TTeButton::setHot(bool hot)
+{
+    if (m_hot == hot)
+        return;
+    m_hot = hot;
+    update();
+}
+
 bool TTeButton::insideButton(const QPointF &pos) const
 {
     const int x = qFloor(pos.x());
@@ -462,6 +470,10 @@ void TTeButton::mouseDoubleClickEvent(QMouseEvent *event)
 
 void TTeButton::mouseMoveEvent(QMouseEvent *event)
 {
+    // While the left button holds the mouse captured no Enter or Leave arrives, so hot follows
+    // the pointer from here.
+    if (event->buttons() & Qt::LeftButton)
+        setHot(insideButton(event->position()));
     if (!m_tracking) {
         QWidget::mouseMoveEvent(event);
         return;
@@ -476,9 +488,12 @@ void TTeButton::mouseReleaseEvent(QMouseEvent *event)
         QWidget::mouseReleaseEvent(event);
         return;
     }
-    m_tracking = false;
     const bool inside = insideButton(event->position());
-    setPressed(m_spaceDown ? 1 : 0);
+    // The release ends the press whatever started it, a Space still held included: its release
+    // then finds no press and clicks no second time.
+    m_tracking = false;
+    m_spaceDown = false;
+    setPressed(0);
     event->accept();
     if (inside)
         Click();
@@ -533,9 +548,10 @@ void TTeButton::keyReleaseEvent(QKeyEvent *event)
     // only after a Space press on this button.
     if (event->isAutoRepeat() || !m_spaceDown)
         return;
+    // Likewise the Space release ends a mouse press still held: one gesture, one click.
     m_spaceDown = false;
-    if (!m_tracking)
-        setPressed(0);
+    m_tracking = false;
+    setPressed(0);
     Click();
 }
 
@@ -563,15 +579,13 @@ void TTeButton::focusOutEvent(QFocusEvent *event)
 
 void TTeButton::enterEvent(QEnterEvent *event)
 {
-    m_hot = true;
-    update();
+    setHot(true);
     TTeControl::enterEvent(event);
 }
 
 void TTeButton::leaveEvent(QEvent *event)
 {
-    m_hot = false;
-    update();
+    setHot(false);
     TTeControl::leaveEvent(event);
 }
 

@@ -243,6 +243,8 @@ private slots:
     void keyboard_data();
     void keyboard();
     void heldSpaceClicksOnce();
+    void pressCombinations_data();
+    void pressCombinations();
     void mnemonic_data();
     void mnemonic();
     void disabledIgnoresInput_data();
@@ -938,6 +940,88 @@ void TstTteButton::heldSpaceClicksOnce()
     QTest::keyRelease(host.button, Qt::Key_Space);
     QCOMPARE(clicked.count(), 1);
     QCOMPARE(host.button->Pressed(), 0);
+}
+
+// Mouse and Space together: one gesture, one click, and never pressed once no key and no mouse
+// button is down. Hot follows the pointer also while the held button keeps Enter and Leave away.
+// Steps: D/U left button down/up, S/T Space down/up, O/I pointer out/in. The pressed trace holds
+// Pressed() after each step.
+void TstTteButton::pressCombinations_data()
+{
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("pressedTrace");
+    QTest::addColumn<bool>("hot");
+    QTest::addColumn<int>("clicks");
+
+    QTest::newRow("drag off: hot follows the pointer") << "DO"
+                                                       << "10" << false << 0;
+    QTest::newRow("drag off, release off") << "DOU"
+                                           << "100" << false << 0;
+    QTest::newRow("drag off and back, release") << "DOIU"
+                                                << "1010" << true << 1;
+    QTest::newRow("Space held through a mouse click") << "SDUT"
+                                                      << "1100" << true << 1;
+    QTest::newRow("Space released while the mouse is held") << "DSTU"
+                                                            << "1100" << true << 1;
+    QTest::newRow("Space released with the mouse held off the button") << "DOSTU"
+                                                                       << "10100" << false << 1;
+    QTest::newRow("Space release without a press") << "T"
+                                                   << "0" << true << 0;
+}
+
+void TstTteButton::pressCombinations()
+{
+    QFETCH(QString, steps);
+    QFETCH(QString, pressedTrace);
+    QFETCH(bool, hot);
+    QFETCH(int, clicks);
+
+    Host host;
+    QVERIFY(host.show());
+    host.button->setFocus();
+    QTRY_VERIFY(host.button->hasFocus());
+    hover(host.button);
+    QSignalSpy clicked(host.button, &TTeButton::clicked);
+
+    const QPoint in(W / 2, H / 2);
+    const QPoint out(W / 2, H + 20);
+    QPoint pointer = in;
+    bool mouseDown = false;
+    QString trace;
+    for (const QChar step : steps) {
+        switch (step.toLatin1()) {
+        case 'D':
+            QTest::mousePress(host.button, Qt::LeftButton, {}, pointer);
+            mouseDown = true;
+            break;
+        case 'U':
+            QTest::mouseRelease(host.button, Qt::LeftButton, {}, pointer);
+            mouseDown = false;
+            break;
+        case 'S':
+            QTest::keyPress(host.button, Qt::Key_Space);
+            break;
+        case 'T':
+            QTest::keyRelease(host.button, Qt::Key_Space);
+            break;
+        case 'O':
+        case 'I':
+            pointer = step == u'O' ? out : in;
+            if (mouseDown) {
+                dragTo(host.button, pointer);
+            } else if (step == u'I') {
+                hover(host.button);
+            } else {
+                QEvent leave(QEvent::Leave);
+                QApplication::sendEvent(host.button, &leave);
+            }
+            break;
+        }
+        trace += QString::number(host.button->Pressed());
+    }
+    QCOMPARE(trace, pressedTrace);
+    QCOMPARE(host.button->Hot(), hot);
+    QCOMPARE(clicked.count(), clicks);
 }
 
 void TstTteButton::mnemonic_data()
