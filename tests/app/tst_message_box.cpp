@@ -25,6 +25,8 @@ private slots:
     void copyPutsTheContentOnTheClipboard();
     void sizedInDialogUnits_data();
     void sizedInDialogUnits();
+    void textStartsAtTheLeft_data();
+    void textStartsAtTheLeft();
     void errorReportAppendsAPeriod_data();
     void errorReportAppendsAPeriod();
 };
@@ -152,6 +154,43 @@ void TestMessageBox::sizedInDialogUnits()
     QVERIFY(qAbs(button.center().x() - box.rect().center().x()) <= 1);
     if (text.size() > 1000)
         QVERIFY(label.width() > halfScreen / 2);
+}
+
+// The paragraph is left to right whatever the text: its ink starts at the label's left edge, and
+// the text's first run comes first from the left (the Arabic before the Latin that follows it).
+void TestMessageBox::textStartsAtTheLeft_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("firstRun");
+    QTest::newRow("Latin") << QStringLiteral("Login failed") << QStringLiteral("Login");
+    QTest::newRow("Arabic") << QStringLiteral("هناك مشكلة بالتحميل من الموقع")
+                            << QStringLiteral("هناك مشكلة بالتحميل من الموقع");
+    QTest::newRow("Arabic, then Latin") << QStringLiteral("هناك مشكلة ABC") << QStringLiteral("هناك مشكلة");
+}
+
+void TestMessageBox::textStartsAtTheLeft()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, firstRun);
+    // Which columns of the label hold ink; rows differ when a second script changes the line height.
+    const auto inkedColumns = [](const QString &shown) {
+        MessageBox box(shown);
+        box.textLabel()->setGeometry(0, 0, 400, box.textLabel()->height());
+        const QImage image = box.textLabel()->grab().toImage();
+        const QRgb background = image.pixel(image.width() - 1, 0);
+        QString columns(image.width(), u'.');
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixel(x, y) != background)
+                    columns[x] = u'#';
+        return columns;
+    };
+    const QString whole = inkedColumns(text);
+    const QString first = inkedColumns(firstRun);
+    QVERIFY2(first.indexOf(u'#') >= 0 && first.indexOf(u'#') <= 2, qPrintable(first));
+    // Up to the first run's last inked column, the whole text inks as the first run alone.
+    const qsizetype end = first.lastIndexOf(u'#') + 1;
+    QCOMPARE(whole.left(end), first.left(end));
 }
 
 void TestMessageBox::errorReportAppendsAPeriod_data()
