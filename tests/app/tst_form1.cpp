@@ -11,6 +11,7 @@
 #include "support/testdb.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
@@ -120,6 +121,8 @@ FormSettings TestForm1::settingsFor(const QString &urlPath) const
     settings.workbookPath = m_dir->filePath(QStringLiteral("F4-7-2021.xlsx"));
     settings.downloadLimits.maxBytes = 1024 * 1024;
     settings.downloadLimits.connectTimeoutSeconds = 5;
+    settings.downloadLimits.rateWindowSeconds = 2;
+    settings.downloadLimits.deadlineSeconds = 5;
     return settings;
 }
 
@@ -214,6 +217,7 @@ void TestForm1::downloadFailure_data()
     QTest::newRow("404") << QStringLiteral("/missing");
     QTest::newRow("server closes mid-body") << QStringLiteral("/truncated");
     QTest::newRow("body over the cap") << QStringLiteral("/oversize");
+    QTest::newRow("a byte a second") << QStringLiteral("/drip");
 }
 
 // One download message, the window never shown, and nothing left at the workbook path (an
@@ -225,9 +229,12 @@ void TestForm1::downloadFailure()
     QVERIFY(writeFile(settings.workbookPath, "left by an earlier run"));
     RecordingNotifier notifier;
     TForm1 form(settings, &notifier);
+    QElapsedTimer timer;
+    timer.start();
 
     form.show();
 
+    QVERIFY(timer.elapsed() < (settings.downloadLimits.deadlineSeconds + 2) * 1000);
     QCOMPARE(notifier.entries, QList<RecordingNotifier::Entry> { message(downloadProblem) });
     QVERIFY(!form.isVisible());
     QVERIFY(!form.UploadBut->isEnabled());
