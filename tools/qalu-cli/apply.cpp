@@ -134,7 +134,8 @@ int runApply(const QStringList &args)
         ADOConnection1.Open();
     } catch (const Failure &failure) {
         printLine(stdout, QStringLiteral("هناك مشكلة بالارتباط بقاعدة البيانات"));
-        printLine(stdout, failure.text());
+        // One line, even when the text quotes a file name with a line break in it.
+        printLine(stdout, QString(failure.text()).replace(u'\n', u' ').replace(u'\r', u' '));
         return 1;
     } catch (const std::exception &failure) {
         printLine(stdout, QStringLiteral("هناك مشكلة بالارتباط بقاعدة البيانات"));
