@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "app/centre.h"
 #include "app/dialog_notifier.h"
 #include "app/error_report.h"
 #include "db/update_run.h"
@@ -10,10 +11,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPixmap>
-#include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -131,8 +130,7 @@ void TForm1::setVisible(bool visible)
         // A failed download has closed the window: it never reaches the screen.
         if (m_closed)
             return;
-        if (const QScreen *screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - rect().center());
+        centreOnPrimaryScreen(this);
     }
     QWidget::setVisible(visible);
     if (visible && UploadBut->isEnabled())

@@ -1,5 +1,6 @@
 #include "app/message_box.h"
 
+#include "app/centre.h"
 #include "app/title.h"
 
 #include <QApplication>
@@ -93,8 +94,7 @@ MessageBox::MessageBox(const QString &text, QWidget *parent)
     m_label->setGeometry(h(8), v(8), contentWidth, textHeight);
     m_ok->setGeometry((width - buttonWidth) / 2, buttonTop, buttonWidth, buttonHeight);
     setFixedSize(width, height);
-    if (screen)
-        move(screen->availableGeometry().center() - rect().center());
+    centreOnPrimaryScreen(this);
     m_ok->setFocus();
 }
 
