@@ -93,12 +93,19 @@ TForm1::TForm1(const FormSettings &settings, Notifier *notifier, QWidget *parent
     Image2->setScaledContents(true);
     Image2->setPixmap(QPixmap(QStringLiteral(":/qalu/image2.jpg")));
     Image2->setGeometry(0, 0, 304, topPictureHeight);
+    Image2->setAccessibleName(QStringLiteral("The maker's logo"));
+    Image2->setAccessibleDescription(
+        QStringLiteral("A four-petal flower emblem beside the maker's name and full name"));
 
     Image1 = new QLabel(m_client);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setScaledContents(true);
     Image1->setPixmap(QPixmap(QStringLiteral(":/qalu/image1.jpg")));
     Image1->setGeometry(0, 288, 302, 121);
+    Image1->setAccessibleName(QStringLiteral("The maker's business software"));
+    Image1->setAccessibleDescription(QStringLiteral("Business-management software for safe management and "
+                                                    "full control of the accounts; orders, enquiries and "
+                                                    "the maker's telephone numbers"));
 
     UploadBut = new skin::TTeButton(m_client);
     UploadBut->setObjectName(QStringLiteral("UploadBut"));

@@ -1,6 +1,8 @@
 #include "skin/tte_button.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QDialog>
 #include <QFontMetrics>
@@ -14,6 +16,7 @@
 #include <QtMath>
 
 #include <algorithm>
+#include <mutex>
 
 namespace qalu::skin {
 
@@ -79,11 +82,94 @@ QColor systemColor(const QWidget *widget, QPalette::ColorRole role)
     return widget->palette().color(QPalette::Active, role);
 }
 
+// What assistive technology sees of the button: a push button named by its caption, with a press
+// action and the pressed state besides the widget's own (focused, disabled, ...).
+class TTeButtonAccessible : public QAccessibleWidget
+{
+public:
+    explicit TTeButtonAccessible(TTeButton *button)
+        : QAccessibleWidget(button, QAccessible::Button)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return shownText(button()->Caption());
+        if (t == QAccessible::Accelerator)
+            return QKeySequence::mnemonic(button()->Caption()).toString(QKeySequence::NativeText);
+        return QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.pressed = button()->Pressed() != 0;
+        s.defaultButton = button()->Default();
+        return s;
+    }
+
+    QStringList actionNames() const override
+    {
+        QStringList names = QAccessibleWidget::actionNames();
+        if (widget()->isEnabled())
+            names.prepend(pressAction());
+        return names;
+    }
+
+    // Queued, as a push button's press action is: the click handler may run a modal message box,
+    // and the accessibility client waits for this call to return.
+    void doAction(const QString &name) override
+    {
+        if (name != pressAction()) {
+            QAccessibleWidget::doAction(name);
+            return;
+        }
+        if (!widget()->isEnabled())
+            return;
+        QMetaObject::invokeMethod(
+            button(),
+            [b = QPointer<TTeButton>(button())] {
+                if (b && b->isEnabled())
+                    b->Click();
+            },
+            Qt::QueuedConnection);
+    }
+
+private:
+    TTeButton *button() const { return static_cast<TTeButton *>(widget()); }
+};
+
+QAccessibleInterface *accessibleFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String(TTeButton::staticMetaObject.className()) && object
+        && object->isWidgetType())
+        return new TTeButtonAccessible(static_cast<TTeButton *>(object));
+    return nullptr;
+}
+
+void notifyAccessibility(TTeButton *button, QAccessible::Event type)
+{
+    if (!QAccessible::isActive())
+        return;
+    if (type == QAccessible::StateChanged) {
+        QAccessible::State changed;
+        changed.pressed = true;
+        QAccessibleStateChangeEvent event(button, changed);
+        QAccessible::updateAccessibility(&event);
+    } else {
+        QAccessibleEvent event(button, type);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
 } // namespace
 
 TTeButton::TTeButton(QWidget *parent)
     : TTeControl(parent)
 {
+    static std::once_flag factoryInstalled;
+    std::call_once(factoryInstalled, [] { QAccessible::installFactory(&accessibleFactory); });
     setFocusPolicy(Qt::StrongFocus);
     setLayoutDirection(Qt::LeftToRight);
 
@@ -129,6 +215,7 @@ void TTeButton::setCaption(const QString &caption)
     m_caption = caption;
     updateShortcuts();
     update();
+    notifyAccessibility(this, QAccessible::NameChanged);
 }
 
 QColor TTeButton::FontColor() const
@@ -433,6 +520,7 @@ void TTeButton::setPressed(int pressed)
         return;
     m_pressed = pressed;
     update();
+    notifyAccessibility(this, QAccessible::StateChanged);
 }
 
 void TTeButton::setHot(bool hot)

@@ -10,6 +10,7 @@
 #include "support/http_server.h"
 #include "support/testdb.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -363,6 +364,11 @@ void TestForm1::windowAsDesigned()
     QCOMPARE(form.Image2->pixmap().size(), QSize(534, 250));
     QCOMPARE(form.Image1->pixmap().size(), QSize(473, 239));
     QCOMPARE(form.Image1->geometry(), QRect(0, 288, 302, 121));
+    for (QLabel *picture : { form.Image1, form.Image2 }) {
+        QAccessibleInterface *shown = QAccessible::queryAccessibleInterface(picture);
+        QCOMPARE(shown->role(), QAccessible::Graphic);
+        QVERIFY(shown->text(QAccessible::Name).startsWith(QStringLiteral("The maker's")));
+    }
     QCOMPARE(form.UploadBut->geometry(), QRect(8, 224, 273, 49));
     QCOMPARE(form.UploadBut->Caption(), QStringLiteral("تحديث 4-7-2021"));
     QVERIFY(form.UploadBut->font().bold());
@@ -403,6 +409,11 @@ void TestForm1::scrollBarsFollowTheClientArea()
     QCOMPARE(form.Image2->width(), std::max(area->viewport()->width(), 302));
     QCOMPARE(form.Image2->height(), 201);
     QCOMPARE(form.Image1->geometry(), QRect(0, 288, 302, 121));
+    for (QLabel *picture : { form.Image1, form.Image2 }) {
+        QAccessibleInterface *shown = QAccessible::queryAccessibleInterface(picture);
+        QCOMPARE(shown->role(), QAccessible::Graphic);
+        QVERIFY(shown->text(QAccessible::Name).startsWith(QStringLiteral("The maker's")));
+    }
     QCOMPARE(form.UploadBut->geometry(), QRect(8, 224, 273, 49));
 }
 

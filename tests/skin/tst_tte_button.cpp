@@ -1,5 +1,6 @@
 #include "skin/tte_button.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
@@ -251,6 +252,7 @@ private slots:
     void disabledIgnoresInput();
     void clickReachesWindow_data();
     void clickReachesWindow();
+    void accessibleInterface();
 };
 
 void TstTteButton::classicLook_data()
@@ -1140,6 +1142,42 @@ void TstTteButton::clickReachesWindow()
         expected << QStringLiteral("finished %1").arg(dialogResult);
     expected << QStringLiteral("OnClick") << QStringLiteral("clicked");
     QCOMPARE(events, expected);
+}
+
+// What assistive technology sees: a push button named by its caption without the mnemonic
+// marker, its focused, pressed and disabled states, and a press action that clicks exactly once.
+void TstTteButton::accessibleInterface()
+{
+    Host host;
+    host.button->setCaption(QStringLiteral("&Update && go"));
+    QVERIFY(host.show());
+    QAccessibleInterface *button = QAccessible::queryAccessibleInterface(host.button);
+    QVERIFY(button);
+    QCOMPARE(button->role(), QAccessible::Button);
+    QCOMPARE(button->text(QAccessible::Name), QStringLiteral("Update & go"));
+
+    host.button->setFocus();
+    QTRY_VERIFY(button->state().focused);
+    QTest::keyPress(host.button, Qt::Key_Space);
+    QVERIFY(button->state().pressed);
+    QTest::keyRelease(host.button, Qt::Key_Space);
+    QVERIFY(!button->state().pressed);
+
+    QSignalSpy clicked(host.button, &TTeButton::clicked);
+    QAccessibleActionInterface *actions = button->actionInterface();
+    QVERIFY(actions);
+    const QString press = QAccessibleActionInterface::pressAction();
+    QVERIFY(actions->actionNames().contains(press));
+    actions->doAction(press);
+    QTRY_COMPARE(clicked.count(), 1);
+    QTest::qWait(50);
+    QCOMPARE(clicked.count(), 1);
+
+    host.button->setEnabled(false);
+    QVERIFY(button->state().disabled);
+    actions->doAction(press);
+    QTest::qWait(50);
+    QCOMPARE(clicked.count(), 1);
 }
 
 QTEST_MAIN(TstTteButton)
