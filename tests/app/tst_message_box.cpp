@@ -162,26 +162,27 @@ void TestMessageBox::textStartsAtTheLeft_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("firstRun");
-    QTest::newRow("Latin") << QStringLiteral("Login failed") << QStringLiteral("Login");
-    QTest::newRow("Arabic") << QStringLiteral("هناك مشكلة بالتحميل من الموقع")
-                            << QStringLiteral("هناك مشكلة بالتحميل من الموقع");
-    QTest::newRow("Arabic, then Latin") << QStringLiteral("هناك مشكلة ABC") << QStringLiteral("هناك مشكلة");
+    QTest::newRow("Latin") << "Login failed"
+                           << "Login";
+    QTest::newRow("Arabic") << "هناك مشكلة بالتحميل من الموقع"
+                            << "هناك مشكلة بالتحميل من الموقع";
+    QTest::newRow("Arabic, then Latin") << "هناك مشكلة ABC"
+                                        << "هناك مشكلة";
 }
 
 void TestMessageBox::textStartsAtTheLeft()
 {
     QFETCH(QString, text);
     QFETCH(QString, firstRun);
-    // Which columns of the label hold ink; rows differ when a second script changes the line height.
+    // Which columns hold ink ('#'); rows differ when a second script changes the line height.
     const auto inkedColumns = [](const QString &shown) {
         MessageBox box(shown);
         box.textLabel()->setGeometry(0, 0, 400, box.textLabel()->height());
         const QImage image = box.textLabel()->grab().toImage();
-        const QRgb background = image.pixel(image.width() - 1, 0);
         QString columns(image.width(), u'.');
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x)
-                if (image.pixel(x, y) != background)
+                if (image.pixel(x, y) != image.pixel(image.width() - 1, 0))
                     columns[x] = u'#';
         return columns;
     };
@@ -189,8 +190,7 @@ void TestMessageBox::textStartsAtTheLeft()
     const QString first = inkedColumns(firstRun);
     QVERIFY2(first.indexOf(u'#') >= 0 && first.indexOf(u'#') <= 2, qPrintable(first));
     // Up to the first run's last inked column, the whole text inks as the first run alone.
-    const qsizetype end = first.lastIndexOf(u'#') + 1;
-    QCOMPARE(whole.left(end), first.left(end));
+    QCOMPARE(whole.left(first.lastIndexOf(u'#') + 1), first.left(first.lastIndexOf(u'#') + 1));
 }
 
 void TestMessageBox::errorReportAppendsAPeriod_data()
