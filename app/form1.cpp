@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "app/centre.h"
 #include "app/dialog_notifier.h"
 #include "app/error_report.h"
 #include "core/decimal_separator.h"
@@ -13,10 +14,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPixmap>
-#include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -94,12 +93,19 @@ TForm1::TForm1(const FormSettings &settings, Notifier *notifier, QWidget *parent
     Image2->setScaledContents(true);
     Image2->setPixmap(QPixmap(QStringLiteral(":/qalu/image2.jpg")));
     Image2->setGeometry(0, 0, 304, topPictureHeight);
+    Image2->setAccessibleName(QStringLiteral("The maker's logo"));
+    Image2->setAccessibleDescription(
+        QStringLiteral("A four-petal flower emblem beside the maker's name and full name"));
 
     Image1 = new QLabel(m_client);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setScaledContents(true);
     Image1->setPixmap(QPixmap(QStringLiteral(":/qalu/image1.jpg")));
     Image1->setGeometry(0, 288, 302, 121);
+    Image1->setAccessibleName(QStringLiteral("The maker's business software"));
+    Image1->setAccessibleDescription(QStringLiteral("Business-management software for safe management and "
+                                                    "full control of the accounts; orders, enquiries and "
+                                                    "the maker's telephone numbers"));
 
     UploadBut = new skin::TTeButton(m_client);
     UploadBut->setObjectName(QStringLiteral("UploadBut"));
@@ -131,8 +137,7 @@ void TForm1::setVisible(bool visible)
         // A failed download has closed the window: it never reaches the screen.
         if (m_closed)
             return;
-        if (const QScreen *screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - rect().center());
+        centreOnPrimaryScreen(this);
     }
     QWidget::setVisible(visible);
     if (visible && UploadBut->isEnabled())

@@ -1,5 +1,6 @@
 #include "app/message_box.h"
 
+#include "app/centre.h"
 #include "app/title.h"
 
 #include <QApplication>
@@ -7,13 +8,37 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 
 #include <algorithm>
 #include <cmath>
 
 namespace qalu::app {
+
+namespace {
+
+// QLabel takes a plain text's paragraph direction from its first strong character, so an Arabic
+// message would be laid out right to left and pushed to the right edge. The box's paragraph is
+// always left to right and starts at the left; the Arabic runs inside it still read right to left.
+class LeftToRightLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        style()->drawItemText(&painter, contentsRect(),
+            Qt::AlignLeft | Qt::AlignAbsolute | Qt::AlignTop | Qt::TextWordWrap | Qt::TextForceLeftToRight,
+            palette(), isEnabled(), text(), foregroundRole());
+    }
+};
+
+} // namespace
 
 // CustomizeWindowHint makes the window manager offer exactly the title-bar buttons named here,
 // without minimise and maximise.
@@ -22,7 +47,7 @@ MessageBox::MessageBox(const QString &text, QWidget *parent)
         Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
             | Qt::WindowCloseButtonHint)
     , m_text(text)
-    , m_label(new QLabel(this))
+    , m_label(new LeftToRightLabel(this))
     , m_ok(new QPushButton(QStringLiteral("OK"), this))
 {
     setWindowTitle(applicationTitle());
@@ -34,6 +59,7 @@ MessageBox::MessageBox(const QString &text, QWidget *parent)
     m_label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_label->setLayoutDirection(Qt::LeftToRight);
     m_label->setText(text);
+    m_label->setAccessibleName(text);
 
     // Enter presses the default button; Escape and the title bar's close button reject. Both end
     // the box the same way, since the box gives no result.
@@ -68,8 +94,7 @@ MessageBox::MessageBox(const QString &text, QWidget *parent)
     m_label->setGeometry(h(8), v(8), contentWidth, textHeight);
     m_ok->setGeometry((width - buttonWidth) / 2, buttonTop, buttonWidth, buttonHeight);
     setFixedSize(width, height);
-    if (screen)
-        move(screen->availableGeometry().center() - rect().center());
+    centreOnPrimaryScreen(this);
     m_ok->setFocus();
 }
 

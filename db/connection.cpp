@@ -3,10 +3,19 @@
 #include "db/query.h"
 
 #include <QAtomicInt>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlQuery>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
 
 namespace qalu::db {
 
@@ -152,6 +161,46 @@ DriverTarget mapSqlServer(const QHash<QString, QString> &items, SqlServerOdbc od
     return t;
 }
 
+// Why `path` cannot be an SQLite database file, or an empty text when it is a regular file.
+QString notADatabaseFile(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st;
+    if (::stat(native.constData(), &st) != 0) {
+        const int error = errno;
+        struct stat link;
+        if (error == ELOOP)
+            return QStringLiteral("is a symbolic link loop");
+        if (::lstat(native.constData(), &link) == 0 && S_ISLNK(link.st_mode))
+            return QStringLiteral("is a symbolic link to a file that does not exist");
+        if (error == ENOENT || error == ENOTDIR)
+            return QStringLiteral("does not exist");
+        return QStringLiteral("cannot be reached: ") + QString::fromLocal8Bit(std::strerror(error));
+    }
+    if (S_ISREG(st.st_mode))
+        return {};
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("is a folder");
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        return QStringLiteral("is a device");
+    if (S_ISFIFO(st.st_mode))
+        return QStringLiteral("is a pipe");
+    if (S_ISSOCK(st.st_mode))
+        return QStringLiteral("is a socket");
+    return QStringLiteral("is not a regular file");
+#else
+    const QFileInfo info(path);
+    if (info.isFile())
+        return {};
+    if (info.isDir())
+        return QStringLiteral("is a folder");
+    if (info.isSymLink())
+        return QStringLiteral("is a symbolic link to a file that does not exist");
+    return info.exists() ? QStringLiteral("is not a regular file") : QStringLiteral("does not exist");
+#endif
+}
+
 } // namespace
 
 DriverTarget mapConnectionString(const QString &connectionString)
@@ -286,15 +335,33 @@ void TConnection::Open()
     m_sqlite = target.driver == u"QSQLITE";
 
     // QSQLITE would create a missing file as an empty database, and every statement would then
-    // fail on missing tables; a mistyped path is reported here instead.
-    if (m_sqlite && target.databaseName != u":memory:" && !QFileInfo(target.databaseName).isFile())
-        throw Failure(QStringLiteral("The database file \"%1\" does not exist").arg(target.databaseName));
+    // fail on missing tables; a mistyped path, or one naming something other than a file, is
+    // reported here instead.
+    if (m_sqlite && target.databaseName != u":memory:") {
+        if (const QString why = notADatabaseFile(target.databaseName); !why.isEmpty())
+            throw Failure(QStringLiteral("The database file \"%1\" %2").arg(target.databaseName, why));
+    }
 
     m_db.setDatabaseName(target.databaseName);
     m_db.setConnectOptions(
         m_sqlite && m_readOnly ? QStringLiteral("QSQLITE_OPEN_READONLY") : target.connectOptions);
     if (!m_db.open())
         throw sqlFailure(m_db.lastError());
+    if (m_sqlite) {
+        // SQLite reads the file only at the first statement, so any file would open. Reading the
+        // schema (which writes nothing) makes a file that is no database fail here, with
+        // SQLite's own text.
+        QSqlError error;
+        {
+            QSqlQuery schema(m_db);
+            if (!schema.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+                error = schema.lastError();
+        }
+        if (error.isValid()) {
+            m_db.close();
+            throw sqlFailure(error);
+        }
+    }
 }
 
 bool TConnection::Connected() const

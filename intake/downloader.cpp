@@ -102,8 +102,9 @@ DownloadResult downloadToFile(const QString &url, const QString &path, const Dow
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, long(limits.maxRedirects));
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, long(limits.connectTimeoutSeconds));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, long(limits.stallSeconds));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, long(limits.minBytesPerSecond));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, long(limits.rateWindowSeconds));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT, long(limits.deadlineSeconds));
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(limits.maxBytes));
 
     const CURLcode code = curl_easy_perform(h);

@@ -9,15 +9,22 @@ namespace qalu {
 struct DownloadResult
 {
     bool ok = false;
-    long httpStatus = 0;     // 0 when no response arrived
-    QString errorText;       // empty on success
+    long httpStatus = 0; // 0 when no response arrived
+    QString errorText; // empty on success
 };
 
-// Limits of one transfer. The defaults are the program's; tests shorten them.
+// Limits of one transfer, each ending it as a failed download. The defaults are the program's:
+// the price list is well under a megabyte, so a transfer that crawls or drags on for minutes has
+// failed as far as the user is concerned. Tests shorten them.
 struct DownloadLimits
 {
     int connectTimeoutSeconds = 30;
-    int stallSeconds = 60;               // abort when under 1 byte/s for this long
+    // Fail when the average rate stays under minBytesPerSecond for rateWindowSeconds (0 turns
+    // the rule off).
+    qint64 minBytesPerSecond = 1024;
+    int rateWindowSeconds = 30;
+    // The whole transfer, connecting and redirects included.
+    int deadlineSeconds = 180;
     qint64 maxBytes = 100LL * 1024 * 1024;
     int maxRedirects = 5;
 };

@@ -1,6 +1,8 @@
 #include "skin/tte_button.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QDialog>
 #include <QFontMetrics>
@@ -14,6 +16,7 @@
 #include <QtMath>
 
 #include <algorithm>
+#include <mutex>
 
 namespace qalu::skin {
 
@@ -79,11 +82,94 @@ QColor systemColor(const QWidget *widget, QPalette::ColorRole role)
     return widget->palette().color(QPalette::Active, role);
 }
 
+// What assistive technology sees of the button: a push button named by its caption, with a press
+// action and the pressed state besides the widget's own (focused, disabled, ...).
+class TTeButtonAccessible : public QAccessibleWidget
+{
+public:
+    explicit TTeButtonAccessible(TTeButton *button)
+        : QAccessibleWidget(button, QAccessible::Button)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return shownText(button()->Caption());
+        if (t == QAccessible::Accelerator)
+            return QKeySequence::mnemonic(button()->Caption()).toString(QKeySequence::NativeText);
+        return QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.pressed = button()->Pressed() != 0;
+        s.defaultButton = button()->Default();
+        return s;
+    }
+
+    QStringList actionNames() const override
+    {
+        QStringList names = QAccessibleWidget::actionNames();
+        if (widget()->isEnabled())
+            names.prepend(pressAction());
+        return names;
+    }
+
+    // Queued, as a push button's press action is: the click handler may run a modal message box,
+    // and the accessibility client waits for this call to return.
+    void doAction(const QString &name) override
+    {
+        if (name != pressAction()) {
+            QAccessibleWidget::doAction(name);
+            return;
+        }
+        if (!widget()->isEnabled())
+            return;
+        QMetaObject::invokeMethod(
+            button(),
+            [b = QPointer<TTeButton>(button())] {
+                if (b && b->isEnabled())
+                    b->Click();
+            },
+            Qt::QueuedConnection);
+    }
+
+private:
+    TTeButton *button() const { return static_cast<TTeButton *>(widget()); }
+};
+
+QAccessibleInterface *accessibleFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String(TTeButton::staticMetaObject.className()) && object
+        && object->isWidgetType())
+        return new TTeButtonAccessible(static_cast<TTeButton *>(object));
+    return nullptr;
+}
+
+void notifyAccessibility(TTeButton *button, QAccessible::Event type)
+{
+    if (!QAccessible::isActive())
+        return;
+    if (type == QAccessible::StateChanged) {
+        QAccessible::State changed;
+        changed.pressed = true;
+        QAccessibleStateChangeEvent event(button, changed);
+        QAccessible::updateAccessibility(&event);
+    } else {
+        QAccessibleEvent event(button, type);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
 } // namespace
 
 TTeButton::TTeButton(QWidget *parent)
     : TTeControl(parent)
 {
+    static std::once_flag factoryInstalled;
+    std::call_once(factoryInstalled, [] { QAccessible::installFactory(&accessibleFactory); });
     setFocusPolicy(Qt::StrongFocus);
     setLayoutDirection(Qt::LeftToRight);
 
@@ -129,6 +215,7 @@ void TTeButton::setCaption(const QString &caption)
     m_caption = caption;
     updateShortcuts();
     update();
+    notifyAccessibility(this, QAccessible::NameChanged);
 }
 
 QColor TTeButton::FontColor() const
@@ -433,6 +520,15 @@ void TTeButton::setPressed(int pressed)
         return;
     m_pressed = pressed;
     update();
+    notifyAccessibility(this, QAccessible::StateChanged);
+}
+
+void TTeButton::setHot(bool hot)
+{
+    if (m_hot == hot)
+        return;
+    m_hot = hot;
+    update();
 }
 
 bool TTeButton::insideButton(const QPointF &pos) const
@@ -462,6 +558,10 @@ void TTeButton::mouseDoubleClickEvent(QMouseEvent *event)
 
 void TTeButton::mouseMoveEvent(QMouseEvent *event)
 {
+    // While the left button holds the mouse captured no Enter or Leave arrives, so hot follows
+    // the pointer from here.
+    if (event->buttons() & Qt::LeftButton)
+        setHot(insideButton(event->position()));
     if (!m_tracking) {
         QWidget::mouseMoveEvent(event);
         return;
@@ -476,9 +576,12 @@ void TTeButton::mouseReleaseEvent(QMouseEvent *event)
         QWidget::mouseReleaseEvent(event);
         return;
     }
-    m_tracking = false;
     const bool inside = insideButton(event->position());
-    setPressed(m_spaceDown ? 1 : 0);
+    // The release ends the press whatever started it, a Space still held included: its release
+    // then finds no press and clicks no second time.
+    m_tracking = false;
+    m_spaceDown = false;
+    setPressed(0);
     event->accept();
     if (inside)
         Click();
@@ -533,9 +636,10 @@ void TTeButton::keyReleaseEvent(QKeyEvent *event)
     // only after a Space press on this button.
     if (event->isAutoRepeat() || !m_spaceDown)
         return;
+    // Likewise the Space release ends a mouse press still held: one gesture, one click.
     m_spaceDown = false;
-    if (!m_tracking)
-        setPressed(0);
+    m_tracking = false;
+    setPressed(0);
     Click();
 }
 
@@ -563,15 +667,13 @@ void TTeButton::focusOutEvent(QFocusEvent *event)
 
 void TTeButton::enterEvent(QEnterEvent *event)
 {
-    m_hot = true;
-    update();
+    setHot(true);
     TTeControl::enterEvent(event);
 }
 
 void TTeButton::leaveEvent(QEvent *event)
 {
-    m_hot = false;
-    update();
+    setHot(false);
     TTeControl::leaveEvent(event);
 }
 

@@ -138,6 +138,7 @@ private:
     void drawThemedFace(QPainter &painter, const QRect &rect);
     void drawClassicFace(QPainter &painter, const QRect &rect);
     void setPressed(int pressed);
+    void setHot(bool hot);
     bool insideButton(const QPointF &pos) const;
     bool canTakeFocus() const;
     void updateShortcuts();

@@ -10,7 +10,9 @@
 #include "support/http_server.h"
 #include "support/testdb.h"
 
+#include <QAccessible>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
@@ -120,6 +122,8 @@ FormSettings TestForm1::settingsFor(const QString &urlPath) const
     settings.workbookPath = m_dir->filePath(QStringLiteral("F4-7-2021.xlsx"));
     settings.downloadLimits.maxBytes = 1024 * 1024;
     settings.downloadLimits.connectTimeoutSeconds = 5;
+    settings.downloadLimits.rateWindowSeconds = 2;
+    settings.downloadLimits.deadlineSeconds = 5;
     return settings;
 }
 
@@ -214,6 +218,7 @@ void TestForm1::downloadFailure_data()
     QTest::newRow("404") << QStringLiteral("/missing");
     QTest::newRow("server closes mid-body") << QStringLiteral("/truncated");
     QTest::newRow("body over the cap") << QStringLiteral("/oversize");
+    QTest::newRow("a byte a second") << QStringLiteral("/drip");
 }
 
 // One download message, the window never shown, and nothing left at the workbook path (an
@@ -225,9 +230,12 @@ void TestForm1::downloadFailure()
     QVERIFY(writeFile(settings.workbookPath, "left by an earlier run"));
     RecordingNotifier notifier;
     TForm1 form(settings, &notifier);
+    QElapsedTimer timer;
+    timer.start();
 
     form.show();
 
+    QVERIFY(timer.elapsed() < (settings.downloadLimits.deadlineSeconds + 2) * 1000);
     QCOMPARE(notifier.entries, QList<RecordingNotifier::Entry> { message(downloadProblem) });
     QVERIFY(!form.isVisible());
     QVERIFY(!form.UploadBut->isEnabled());
@@ -356,6 +364,11 @@ void TestForm1::windowAsDesigned()
     QCOMPARE(form.Image2->pixmap().size(), QSize(534, 250));
     QCOMPARE(form.Image1->pixmap().size(), QSize(473, 239));
     QCOMPARE(form.Image1->geometry(), QRect(0, 288, 302, 121));
+    for (QLabel *picture : { form.Image1, form.Image2 }) {
+        QAccessibleInterface *shown = QAccessible::queryAccessibleInterface(picture);
+        QCOMPARE(shown->role(), QAccessible::Graphic);
+        QVERIFY(shown->text(QAccessible::Name).startsWith(QStringLiteral("The maker's")));
+    }
     QCOMPARE(form.UploadBut->geometry(), QRect(8, 224, 273, 49));
     QCOMPARE(form.UploadBut->Caption(), QStringLiteral("تحديث 4-7-2021"));
     QVERIFY(form.UploadBut->font().bold());
@@ -396,6 +409,11 @@ void TestForm1::scrollBarsFollowTheClientArea()
     QCOMPARE(form.Image2->width(), std::max(area->viewport()->width(), 302));
     QCOMPARE(form.Image2->height(), 201);
     QCOMPARE(form.Image1->geometry(), QRect(0, 288, 302, 121));
+    for (QLabel *picture : { form.Image1, form.Image2 }) {
+        QAccessibleInterface *shown = QAccessible::queryAccessibleInterface(picture);
+        QCOMPARE(shown->role(), QAccessible::Graphic);
+        QVERIFY(shown->text(QAccessible::Name).startsWith(QStringLiteral("The maker's")));
+    }
     QCOMPARE(form.UploadBut->geometry(), QRect(8, 224, 273, 49));
 }
 

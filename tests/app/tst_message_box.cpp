@@ -26,6 +26,8 @@ private slots:
     void copyPutsTheContentOnTheClipboard();
     void sizedInDialogUnits_data();
     void sizedInDialogUnits();
+    void textStartsAtTheLeft_data();
+    void textStartsAtTheLeft();
     void errorReportAppendsAPeriod_data();
     void errorReportAppendsAPeriod();
 };
@@ -153,6 +155,43 @@ void TestMessageBox::sizedInDialogUnits()
     QVERIFY(qAbs(button.center().x() - box.rect().center().x()) <= 1);
     if (text.size() > 1000)
         QVERIFY(label.width() > halfScreen / 2);
+}
+
+// The paragraph is left to right whatever the text: its ink starts at the label's left edge, and
+// the text's first run comes first from the left (the Arabic before the Latin that follows it).
+void TestMessageBox::textStartsAtTheLeft_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("firstRun");
+    QTest::newRow("Latin") << "Login failed"
+                           << "Login";
+    QTest::newRow("Arabic") << "هناك مشكلة بالتحميل من الموقع"
+                            << "هناك مشكلة بالتحميل من الموقع";
+    QTest::newRow("Arabic, then Latin") << "هناك مشكلة ABC"
+                                        << "هناك مشكلة";
+}
+
+void TestMessageBox::textStartsAtTheLeft()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, firstRun);
+    // Which columns hold ink ('#'); rows differ when a second script changes the line height.
+    const auto inkedColumns = [](const QString &shown) {
+        MessageBox box(shown);
+        box.textLabel()->setGeometry(0, 0, 400, box.textLabel()->height());
+        const QImage image = box.textLabel()->grab().toImage();
+        QString columns(image.width(), u'.');
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixel(x, y) != image.pixel(image.width() - 1, 0))
+                    columns[x] = u'#';
+        return columns;
+    };
+    const QString whole = inkedColumns(text);
+    const QString first = inkedColumns(firstRun);
+    QVERIFY2(first.indexOf(u'#') >= 0 && first.indexOf(u'#') <= 2, qPrintable(first));
+    // Up to the first run's last inked column, the whole text inks as the first run alone.
+    QCOMPARE(whole.left(first.lastIndexOf(u'#') + 1), first.left(first.lastIndexOf(u'#') + 1));
 }
 
 void TestMessageBox::errorReportAppendsAPeriod_data()

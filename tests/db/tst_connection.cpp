@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace qalu::db;
 
 class TestConnection : public QObject
@@ -158,6 +160,64 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(qalu::Failure, c.Open());
         QVERIFY(!c.Connected());
         QVERIFY(!QFile::exists(file));
+    }
+
+    // Something other than an SQLite database at the path: the connection fails, names what is
+    // there, and leaves it as it was.
+    void notADatabase_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("text file") << "text"
+                                   << "file is not a database";
+        QTest::newRow("folder") << "folder"
+                                << "is a folder";
+        QTest::newRow("device") << "/dev/null"
+                                << "is a device";
+        QTest::newRow("pipe") << "pipe"
+                              << "is a pipe";
+        QTest::newRow("dangling link") << "dangling"
+                                       << "symbolic link to a file that does not exist";
+        QTest::newRow("link loop") << "loop"
+                                   << "symbolic link loop";
+    }
+
+    void notADatabase()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, text);
+        QTemporaryDir dir;
+        const QString path = kind.startsWith(u'/') ? kind : dir.filePath(QStringLiteral("pharmacy.db"));
+        const QString other = dir.filePath(QStringLiteral("other.db"));
+        const QByteArray content("guid;salp\n{x};1\n");
+        QFile file(path);
+        if (kind == u"text")
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        if (kind == u"folder")
+            QVERIFY(QDir(dir.path()).mkdir(path));
+        if (kind == u"pipe")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        if (kind == u"dangling" || kind == u"loop")
+            QVERIFY(QFile::link(other, path));
+        if (kind == u"loop")
+            QVERIFY(QFile::link(path, other));
+
+        TConnection c;
+        c.setConnectionString(QStringLiteral("Provider=SQLite;Data Source=") + path);
+        try {
+            c.Open();
+            QFAIL("opened");
+        } catch (const qalu::Failure &f) {
+            QVERIFY2(f.text().contains(text), qPrintable(f.text()));
+        }
+        QVERIFY(!c.Connected());
+        if (kind == u"text") {
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), content);
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                QStringList { QStringLiteral("pharmacy.db") });
+        }
     }
 
     void unreachableServerFailsWithDriverText()

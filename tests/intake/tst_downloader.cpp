@@ -3,6 +3,7 @@
 #include "support/http_server.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -94,21 +95,30 @@ void TestDownloader::failureLeavesNothingBehind_data()
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("errorPart");
     QTest::addColumn<long>("status");
+    QTest::addColumn<int>("minBytesPerSecond");
+    QTest::addColumn<int>("deadlineSeconds");
 
     QTest::newRow("connection refused")
         << QStringLiteral("http://127.0.0.1:%1/good").arg(TestHttpServer::refusedPort())
-        << QStringLiteral("failed") << 0L;
-    QTest::newRow("404") << QStringLiteral("/missing") << QStringLiteral("404") << 404L;
+        << QStringLiteral("failed") << 0L << 1024 << 30;
+    QTest::newRow("404") << QStringLiteral("/missing") << QStringLiteral("404") << 404L << 1024 << 30;
     QTest::newRow("server closes mid-body")
-        << QStringLiteral("/truncated") << QStringLiteral("failed") << 200L;
+        << QStringLiteral("/truncated") << QStringLiteral("failed") << 200L << 1024 << 30;
     QTest::newRow("chunked body over the cap")
-        << QStringLiteral("/oversize") << QStringLiteral("limit") << 200L;
+        << QStringLiteral("/oversize") << QStringLiteral("limit") << 200L << 1024 << 30;
     QTest::newRow("announced length over the cap")
-        << QStringLiteral("/oversize-declared") << QStringLiteral("limit") << 200L;
-    QTest::newRow("redirect loop") << QStringLiteral("/redirect-loop") << QStringLiteral("failed") << 302L;
-    QTest::newRow("stalled transfer") << QStringLiteral("/stall") << QStringLiteral("timed out") << 200L;
+        << QStringLiteral("/oversize-declared") << QStringLiteral("limit") << 200L << 1024 << 30;
+    QTest::newRow("redirect loop") << QStringLiteral("/redirect-loop") << QStringLiteral("failed") << 302L
+                                   << 1024 << 30;
+    QTest::newRow("stalled transfer")
+        << QStringLiteral("/stall") << QStringLiteral("timed out") << 200L << 1024 << 30;
     QTest::newRow("scheme other than http")
-        << QStringLiteral("file:///etc/passwd") << QStringLiteral("failed") << 0L;
+        << QStringLiteral("file:///etc/passwd") << QStringLiteral("failed") << 0L << 1024 << 30;
+    // A byte a second: under the minimum rate, or, with that rule off, past the deadline.
+    QTest::newRow("drip under the minimum rate")
+        << QStringLiteral("/drip") << QStringLiteral("timed out") << 200L << 1024 << 30;
+    QTest::newRow("drip past the deadline")
+        << QStringLiteral("/drip") << QStringLiteral("timed out") << 200L << 0 << 2;
 }
 
 // A failed download keeps an earlier file as it was and leaves no temporary file.
@@ -117,6 +127,8 @@ void TestDownloader::failureLeavesNothingBehind()
     QFETCH(QString, url);
     QFETCH(QString, errorPart);
     QFETCH(long, status);
+    QFETCH(int, minBytesPerSecond);
+    QFETCH(int, deadlineSeconds);
     if (url.startsWith(QLatin1Char('/')))
         url = m_server->url(url);
     QTemporaryDir dir;
@@ -126,9 +138,14 @@ void TestDownloader::failureLeavesNothingBehind()
 
     DownloadLimits limits;
     limits.maxBytes = 1024 * 1024;
-    limits.stallSeconds = 1;
-    limits.connectTimeoutSeconds = 5;
+    limits.minBytesPerSecond = minBytesPerSecond;
+    limits.rateWindowSeconds = 1;
+    limits.deadlineSeconds = deadlineSeconds;
+    limits.connectTimeoutSeconds = 2;
+    QElapsedTimer timer;
+    timer.start();
     const DownloadResult result = downloadToFile(url, target, limits);
+    QVERIFY2(timer.elapsed() < 6000, qPrintable(QString::number(timer.elapsed())));
 
     QVERIFY(!result.ok);
     QVERIFY2(result.errorText.contains(errorPart), qPrintable(result.errorText));

@@ -1,5 +1,6 @@
 #include "skin/tte_button.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
@@ -243,12 +244,15 @@ private slots:
     void keyboard_data();
     void keyboard();
     void heldSpaceClicksOnce();
+    void pressCombinations_data();
+    void pressCombinations();
     void mnemonic_data();
     void mnemonic();
     void disabledIgnoresInput_data();
     void disabledIgnoresInput();
     void clickReachesWindow_data();
     void clickReachesWindow();
+    void accessibleInterface();
 };
 
 void TstTteButton::classicLook_data()
@@ -940,6 +944,59 @@ void TstTteButton::heldSpaceClicksOnce()
     QCOMPARE(host.button->Pressed(), 0);
 }
 
+// Mouse and Space together: one gesture, one click, never pressed once no key and no mouse
+// button is down; hot follows the pointer also while the held button keeps Enter and Leave away.
+// Steps: D/U left button down/up, S/T Space down/up, O/I pointer out/in; the trace is Pressed()
+// after each step.
+void TstTteButton::pressCombinations_data()
+{
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("pressedTrace");
+    QTest::addColumn<bool>("hot");
+    QTest::addColumn<int>("clicks");
+    QTest::newRow("drag off, release off") << "DOU"
+                                           << "100" << false << 0;
+    QTest::newRow("drag off and back, release") << "DOIU"
+                                                << "1010" << true << 1;
+    QTest::newRow("Space held through a mouse click") << "SDUT"
+                                                      << "1100" << true << 1;
+    QTest::newRow("Space released while the mouse is held") << "DSTU"
+                                                            << "1100" << true << 1;
+    QTest::newRow("Space released, the mouse held off the button") << "DOSTU"
+                                                                   << "10100" << false << 1;
+    QTest::newRow("Space release without a press") << "T"
+                                                   << "0" << true << 0;
+}
+
+void TstTteButton::pressCombinations()
+{
+    QFETCH(QString, steps);
+    QFETCH(QString, pressedTrace);
+    QFETCH(bool, hot);
+    QFETCH(int, clicks);
+    Host host;
+    QVERIFY(host.show());
+    host.button->setFocus();
+    QTRY_VERIFY(host.button->hasFocus());
+    hover(host.button);
+    QSignalSpy clicked(host.button, &TTeButton::clicked);
+    QPoint pointer(W / 2, H / 2);
+    QString trace;
+    for (const QChar step : steps) {
+        if (step == u'D' || step == u'U')
+            QTest::mouseEvent(step == u'D' ? QTest::MousePress : QTest::MouseRelease, host.button,
+                Qt::LeftButton, {}, pointer);
+        else if (step == u'S' || step == u'T')
+            QTest::keyEvent(step == u'S' ? QTest::Press : QTest::Release, host.button, Qt::Key_Space);
+        else // only drags here: with no button held, Enter and Leave already set hot
+            dragTo(host.button, pointer = step == u'O' ? QPoint(W / 2, H + 20) : QPoint(W / 2, H / 2));
+        trace += QString::number(host.button->Pressed());
+    }
+    QCOMPARE(trace, pressedTrace);
+    QCOMPARE(host.button->Hot(), hot);
+    QCOMPARE(clicked.count(), clicks);
+}
+
 void TstTteButton::mnemonic_data()
 {
     QTest::addColumn<QString>("caption");
@@ -1056,6 +1113,33 @@ void TstTteButton::clickReachesWindow()
         expected << QStringLiteral("finished %1").arg(dialogResult);
     expected << QStringLiteral("OnClick") << QStringLiteral("clicked");
     QCOMPARE(events, expected);
+}
+
+// What assistive technology sees: a push button named by its caption without the mnemonic
+// marker, its focused, pressed and disabled states, and a press action that clicks exactly once.
+void TstTteButton::accessibleInterface()
+{
+    Host host;
+    host.button->setCaption(QStringLiteral("&Update && go"));
+    QVERIFY(host.show());
+    QAccessibleInterface *button = QAccessible::queryAccessibleInterface(host.button);
+    QCOMPARE(button->role(), QAccessible::Button);
+    QCOMPARE(button->text(QAccessible::Name), QStringLiteral("Update & go"));
+    host.button->setFocus();
+    QTRY_VERIFY(button->state().focused);
+    QTest::keyPress(host.button, Qt::Key_Space);
+    QVERIFY(button->state().pressed);
+    QTest::keyRelease(host.button, Qt::Key_Space);
+
+    QSignalSpy clicked(host.button, &TTeButton::clicked);
+    const QString press = QAccessibleActionInterface::pressAction();
+    button->actionInterface()->doAction(press);
+    QTRY_COMPARE(clicked.count(), 1);
+    host.button->setEnabled(false);
+    QVERIFY(button->state().disabled);
+    button->actionInterface()->doAction(press);
+    QTest::qWait(50);
+    QCOMPARE(clicked.count(), 1);
 }
 
 QTEST_MAIN(TstTteButton)

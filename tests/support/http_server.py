@@ -10,6 +10,7 @@ Prints the port it listens on as the first line of stdout, then serves:
   /redirect             302 to /good
   /redirect-loop        302 to itself
   /stall                sends part of the body, then nothing for a long time
+  /drip                 announces 1000 bytes and sends them one a second
   anything else         the file of that path under --root, when given, else 404
 """
 
@@ -98,6 +99,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(GOOD_BODY[:100])
             self.wfile.flush()
             time.sleep(120)
+            self.close_connection = True
+        elif path == "/drip":
+            self.send_response(200)
+            self.send_header("Content-Length", "1000")
+            self.end_headers()
+            try:
+                for _ in range(1000):
+                    self.wfile.write(b"x")
+                    self.wfile.flush()
+                    time.sleep(1)
+            except (BrokenPipeError, ConnectionResetError):
+                pass
             self.close_connection = True
         elif self.root:
             local = os.path.normpath(os.path.join(self.root, path.lstrip("/")))

@@ -128,6 +128,10 @@ private slots:
             << QStringLiteral("Provider=SQLite;Data Source=%1/missing/x.db");
         QTest::newRow("unknown provider") << QStringLiteral("Provider=Nonsense.1;Data Source=%1");
         QTest::newRow("no provider") << QStringLiteral("Data Source=%1");
+        QTest::newRow("file name with a line break")
+            << QStringLiteral("Provider=SQLite;Data Source=%1/line\nbreak.db");
+        QTest::newRow("the workbook, no database")
+            << QStringLiteral("Provider=SQLite;Data Source=%1/prices.xlsx");
         QTest::newRow("server not listening")
             << QStringLiteral("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=1;Database=x;Uid=x;Pwd=;");
     }
@@ -141,6 +145,7 @@ private slots:
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.out.startsWith(noDatabase + u'\n'), qPrintable(r.out));
         QVERIFY(!r.out.mid(noDatabase.size() + 1).trimmed().isEmpty());
+        QCOMPARE(r.out.count(u'\n'), 2);
         QVERIFY(r.out.endsWith(u'\n'));
         QCOMPARE(r.err, QString());
     }

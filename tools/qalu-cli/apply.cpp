@@ -49,7 +49,8 @@ int runApply(const ApplyOptions &options)
         session.open(options.connection);
     } catch (...) {
         printLine(stdout, messages::databaseProblem());
-        printLine(stdout, failureText(std::current_exception()));
+        // One line, even when the text quotes a file name with a line break in it.
+        printLine(stdout, failureText(std::current_exception()).replace(u'\n', u' ').replace(u'\r', u' '));
         return 1;
     }
 

@@ -473,7 +473,7 @@ int runReview(const ReviewOptions &options)
         connection.Open();
     } catch (...) {
         printLine(messages::databaseProblem());
-        printLine(failureText(std::current_exception()));
+        printLine(failureText(std::current_exception()).replace(u'\n', u' ').replace(u'\r', u' '));
         return exitConnection;
     }
 
