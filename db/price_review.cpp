@@ -43,7 +43,9 @@ double priceOf(const TStringGrid &grid, int column, int row, QChar separator)
     try {
         return priceFromText(text, separator);
     } catch (...) {
-        throw RowFailure { column, failureText(std::current_exception()) };
+        // The rule the text broke, as the run's report names it.
+        const QString problem = priceTextProblem(text, separator);
+        throw RowFailure { column, problem.isEmpty() ? failureText(std::current_exception()) : problem };
     }
 }
 

@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+Q_DECLARE_METATYPE(qalu::testdb::Backend)
+
 using namespace qalu;
 using namespace qalu::testdb;
 
@@ -205,7 +207,7 @@ private slots:
             QStringLiteral(
                 "{\"workbook\":\"%1\",\"sheet_rows\":4,\"outcome\":\"stops\",\"stop\":{\"sheet_row\":4,"
                 "\"cell\":\"B4\","
-                "\"text\":\"x\",\"reason\":\"'x' is not a valid floating point value\"},\"dropped\":null,"
+                "\"text\":\"x\",\"reason\":\"character 'x' at position 1 is not allowed there\"},\"dropped\":null,"
                 "\"new_categories\":[\"%2\"],\"rows\":[\n"
                 "{\"sheet_row\":2,\"kind\":\"update\",\"guid\":\"%3\",\"status\":\"change\",\"old\":[24,18.5,"
                 "0,0],"
@@ -230,7 +232,7 @@ private slots:
         QCOMPARE(lines.at(3).simplified(),
             QStringLiteral("3 insert 222002 Lozenges [%1, new] -> 5 6.5").arg(coldMedicines));
         QCOMPARE(lines.at(5),
-            QStringLiteral("stops at sheet row 4, cell B4 \"x\": 'x' is not a valid floating point value"));
+            QStringLiteral("stops at sheet row 4, cell B4 \"x\": character 'x' at position 1 is not allowed there"));
         QCOMPARE(lines.at(7),
             QStringLiteral(
                 "summary: change 1, same 0, unknown-guid 0, insert 1, duplicate 0, fails 1, not-reached 0, "
@@ -330,6 +332,47 @@ private slots:
         else
             QVERIFY2(r.out.startsWith(out) && r.out.count(u'\n') == 2, qPrintable(r.out));
         QCOMPARE(r.err.count(u'\n'), exitCode >= 64 ? 1 : 0);
+    }
+
+    // The register's prediction and a real run's report name the same stop and the same rows.
+    void agreesWithTheRunsReport_data()
+    {
+        QTest::addColumn<Backend>("backend");
+        QTest::newRow("sqlite") << Backend::Sqlite;
+        QTest::newRow("postgres") << Backend::Postgres;
+    }
+    void agreesWithTheRunsReport()
+    {
+        QFETCH(Backend, backend);
+        PharmacyFixture f;
+        if (!f.open(backend))
+            return;
+        QTemporaryDir dir;
+        const QString workbook = writeWorkbook(dir, mixedList());
+        const CliResult predicted = review(f.connectionString, workbook, { QStringLiteral("--format=json") });
+        QCOMPARE(predicted.exitCode, 3);
+        const QString reportPath = dir.filePath(QStringLiteral("report.json"));
+        const CliResult ran = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
+            QStringLiteral("--decimal-separator=."), QStringLiteral("--report"), reportPath, workbook });
+        QCOMPARE(ran.exitCode, 3);
+        QFile file(reportPath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonObject report = QJsonDocument::fromJson(file.readAll()).object();
+        const QJsonObject register_ = QJsonDocument::fromJson(predicted.out.toUtf8()).object();
+
+        QCOMPARE(report.value(QStringLiteral("stop")), register_.value(QStringLiteral("stop")));
+        QCOMPARE(report.value(QStringLiteral("new_categories")), register_.value(QStringLiteral("new_categories")));
+        const QJsonArray done = report.value(QStringLiteral("rows")).toArray();
+        const QJsonArray foreseen = register_.value(QStringLiteral("rows")).toArray();
+        QCOMPARE(done.size(), foreseen.size());
+        for (qsizetype i = 0; i < done.size(); ++i) {
+            const QString status = foreseen.at(i)[QStringLiteral("status")].toString();
+            const QString expected = status == u"fails" ? QStringLiteral("failed")
+                : status == u"not-reached"             ? status
+                                                       : QStringLiteral("applied");
+            QCOMPARE(done.at(i)[QStringLiteral("sheet_row")], foreseen.at(i)[QStringLiteral("sheet_row")]);
+            QCOMPARE(done.at(i)[QStringLiteral("status")].toString(), expected);
+        }
     }
 
     // On PostgreSQL through ODBC: the same register as on SQLite, and the server's statement log
