@@ -19,6 +19,8 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 
+#include <optional>
+
 namespace qalu::db {
 
 namespace {
@@ -57,6 +59,47 @@ QString freeFileName(const QDir &dir, const QDateTime &utc)
 
 } // namespace
 
+namespace {
+
+// A guid as a database that compares guids as uuids sees it: psqlODBC hands uuids back bare and
+// in lower case, SQL Server ignores case.
+QString guidKey(const QString &guid)
+{
+    QString key = guid.trimmed().toLower();
+    key.remove(u'{').remove(u'}');
+    return key;
+}
+
+// One select for `batch`; the rows land under the guid texts asked for.
+void selectPrices(QSqlQuery &query, const QStringList &batch, PriceSnapshot &snapshot)
+{
+    QStringList marks;
+    marks.fill(QStringLiteral("?"), batch.size());
+    if (!query.prepare(QStringLiteral("select guid,salp,price1,salp2,price2 from mat00 where guid in (%1)")
+                           .arg(marks.join(u','))))
+        throw sqlFailure(query.lastError());
+    for (int i = 0; i < batch.size(); ++i)
+        query.bindValue(i, batch[i]);
+    if (!query.exec())
+        throw sqlFailure(query.lastError());
+    while (query.next()) {
+        const QString found = query.value(0).toString();
+        const Prices prices { number(query.value(1)), number(query.value(2)), number(query.value(3)),
+            number(query.value(4)) };
+        if (batch.contains(found)) {
+            snapshot.insert(found, prices);
+            continue;
+        }
+        for (const QString &asked : batch) {
+            if (guidKey(asked) == guidKey(found))
+                snapshot.insert(asked, prices);
+        }
+    }
+    query.finish();
+}
+
+} // namespace
+
 PriceSnapshot readPrices(TConnection &connection, const QStringList &guids)
 {
     PriceSnapshot snapshot;
@@ -66,22 +109,28 @@ PriceSnapshot readPrices(TConnection &connection, const QStringList &guids)
     query.setForwardOnly(true);
     for (qsizetype first = 0; first < guids.size(); first += guidsPerSelect) {
         const QStringList batch = guids.mid(first, guidsPerSelect);
-        QStringList marks;
-        marks.fill(QStringLiteral("?"), batch.size());
-        if (!query.prepare(
-                QStringLiteral("select guid,salp,price1,salp2,price2 from mat00 where guid in (%1)")
-                    .arg(marks.join(u','))))
-            throw sqlFailure(query.lastError());
-        for (int i = 0; i < batch.size(); ++i)
-            query.bindValue(i, batch[i]);
-        if (!query.exec())
-            throw sqlFailure(query.lastError());
-        while (query.next()) {
-            snapshot.insert(trimRule(query.value(0).toString()),
-                Prices { number(query.value(1)), number(query.value(2)), number(query.value(3)),
-                    number(query.value(4)) });
+        try {
+            selectPrices(query, batch, snapshot);
+        } catch (const Failure &) {
+            // A database that types guids refuses a whole batch for one malformed text, which
+            // the run's own statement would refuse too: the others are asked for one by one.
+            if (batch.size() == 1)
+                throw;
+            std::optional<Failure> refused;
+            bool anyRead = false;
+            for (const QString &guid : batch) {
+                try {
+                    selectPrices(query, { guid }, snapshot);
+                    anyRead = true;
+                } catch (const Failure &failure) {
+                    qCWarning(lcUpdate).noquote() << "no old prices for" << guid << ":" << failure.text();
+                    refused = failure;
+                }
+            }
+            // Refused every time: the database, not a guid, is at fault.
+            if (!anyRead && refused)
+                throw *refused;
         }
-        query.finish();
     }
     return snapshot;
 }
