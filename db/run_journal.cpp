@@ -221,7 +221,7 @@ QString RunJournal::write(const UpdateReport &report)
         m_filePath = dir.filePath(freeFileName(dir, now));
         QSaveFile file(m_filePath);
         if (file.open(QIODevice::WriteOnly)) {
-            file.write(QJsonDocument(journal).toJson(QJsonDocument::Indented));
+            file.write(QJsonDocument(journal).toJson(QJsonDocument::Compact));
             if (!file.commit())
                 failure = QStringLiteral("cannot write '%1': %2").arg(m_filePath, file.errorString());
         } else {
