@@ -88,18 +88,23 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<bool>("backToBefore"); // else the prices stay as the run left them
+        QTest::addColumn<bool>("refuse"); // the database refuses the last medicine's update
         for (const Backend backend : { Backend::Sqlite, Backend::Postgres }) {
             const char *engine = backend == Backend::Sqlite ? "sqlite" : "postgresql";
             const auto row = [&](const char *name) { return &QTest::addRow("%s: %s", engine, name); };
-            *row("round trip") << backend << false << QString() << QStringList {} << 0 << true;
+            *row("round trip") << backend << false << QString() << QStringList {} << 0 << true << false;
             *row("changed since: left alone")
-                << backend << false << amoxicillin << QStringList {} << 4 << true;
-            *row("changed since: forced")
-                << backend << false << amoxicillin << QStringList { QStringLiteral("--force") } << 0 << true;
+                << backend << false << amoxicillin << QStringList {} << 4 << true << false;
+            *row("changed since: forced") << backend << false << amoxicillin
+                                          << QStringList { QStringLiteral("--force") } << 0 << true << false;
             *row("dry run") << backend << false << QString() << QStringList { QStringLiteral("--dry-run") }
-                            << 0 << false;
+                            << 0 << false << false;
             // Ibuprofen comes after the failing row: the run never touched it.
-            *row("failing run") << backend << true << ibuprofen << QStringList {} << 0 << true;
+            *row("failing run") << backend << true << ibuprofen << QStringList {} << 0 << true << false;
+            // All or nothing: the medicines restored before the refusal are rolled back.
+            if (backend == Backend::Sqlite)
+                *row("database refuses")
+                    << backend << false << QString() << QStringList {} << 3 << false << true;
         }
     }
     void restore()
@@ -110,6 +115,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, exitCode);
         QFETCH(bool, backToBefore);
+        QFETCH(bool, refuse);
         PharmacyFixture f;
         if (!f.open(backend))
             return;
@@ -126,12 +132,16 @@ private slots:
         if (!tamper.isEmpty())
             f.exec(QStringLiteral("update mat00 set salp = 99 where guid = '%1'").arg(tamper));
         const QMap<QString, QString> tampered = prices(f);
+        if (refuse)
+            f.exec(QStringLiteral("create trigger refuse before update on mat00 when old.guid = '%1' "
+                                  "begin select raise(abort, 'refused'); end")
+                       .arg(ibuprofen));
 
         const testdb::CliResult r = runCli(QStringList { QStringLiteral("restore"),
                                                QStringLiteral("--connection"), f.connectionString, journal }
             + args);
         QVERIFY2(r.exitCode == exitCode, qPrintable(r.out + r.err));
-        QVERIFY2(r.out.contains(QStringLiteral("MatNum 222003  شراب كحة")), qPrintable(r.out));
+        QVERIFY2(refuse || r.out.contains(QStringLiteral("MatNum 222003  شراب كحة")), qPrintable(r.out));
 
         QMap<QString, QString> expected = backToBefore ? before : afterRun;
         if (!tamper.isEmpty() && exitCode == 4)
