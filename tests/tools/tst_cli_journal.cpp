@@ -277,6 +277,31 @@ private slots:
                 { QStringLiteral("file"), QStringLiteral("prices.json"), QStringLiteral("prices.xlsx") }));
     }
 
+    void usageErrors_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        const QString conn = QStringLiteral("--connection=Provider=SQLite;Data Source=/tmp/unused.db");
+        QTest::newRow("journal: unknown subcommand")
+            << QStringList { QStringLiteral("journal"), QStringLiteral("list") };
+        QTest::newRow("journal show: no run")
+            << QStringList { QStringLiteral("journal"), QStringLiteral("show") };
+        QTest::newRow("journal: bad format")
+            << QStringList { QStringLiteral("journal"), QStringLiteral("--format"), QStringLiteral("xml") };
+        QTest::newRow("restore: no connection")
+            << QStringList { QStringLiteral("restore"), QStringLiteral("j.json") };
+        QTest::newRow("restore: no journal") << QStringList { QStringLiteral("restore"), conn };
+        QTest::newRow("restore: two journals") << QStringList { QStringLiteral("restore"), conn,
+            QStringLiteral("a.json"), QStringLiteral("b.json") };
+    }
+    void usageErrors()
+    {
+        QFETCH(QStringList, args);
+        const testdb::CliResult r = runCli(args);
+        QCOMPARE(r.exitCode, 64);
+        QCOMPARE(r.out, QString());
+        QCOMPARE(r.err.count(u'\n'), 1);
+    }
+
     // The newest 50 journals stay; other files of the folder are not the journal's business; the
     // password never reaches the file.
     void retention()
