@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -210,7 +211,8 @@ QString RunJournal::write(const UpdateReport &report)
         const QJsonObject journal {
             { QStringLiteral("journal"), 1 },
             { QStringLiteral("time"), now.toString(Qt::ISODateWithMs) },
-            { QStringLiteral("workbook"), report.workbook },
+            { QStringLiteral("workbook"),
+                report.workbook.isEmpty() ? QString() : QFileInfo(report.workbook).absoluteFilePath() },
             { QStringLiteral("workbook_sha256"), sha.isEmpty() ? QJsonValue() : QJsonValue(sha) },
             { QStringLiteral("database"), withoutPassword(m_connection.connectionString()) },
             { QStringLiteral("snapshot_taken"), m_taken },

@@ -26,7 +26,7 @@ const char topUsage[]
       "  journal [--journal-dir DIR] [--format text|json]\n"
       "  journal show [--journal-dir DIR] [--format text|json] RUN\n"
       "      List the journals of past runs, or show one run's journal.\n"
-      "  restore --connection CONNECTION-STRING [--dry-run] [--force] JOURNAL\n"
+      "  restore --connection CONNECTION-STRING [--dry-run] [--force] [--journal-dir DIR] JOURNAL\n"
       "      Put back the prices a run changed, from its journal.\n"
       "\n"
       "Options: -h, --help   this text;  --version   the program's version.\n"
@@ -162,10 +162,12 @@ const char journalHelp[]
       "  64 usage error: nothing on standard output, one line on standard error\n";
 
 const char restoreHelp[]
-    = "Usage: qalu-cli restore --connection CONNECTION-STRING [--dry-run] [--force] JOURNAL\n"
+    = "Usage: qalu-cli restore --connection CONNECTION-STRING [--dry-run] [--force]\n"
+      "                       [--journal-dir DIR] JOURNAL\n"
       "\n"
       "Puts back the four prices (salp, price1, salp2, price2) that a run overwrote, from the run's\n"
-      "journal (a file; 'qalu-cli journal' lists them), in one transaction: all of them or none.\n"
+      "journal, in one transaction: all of them or none. JOURNAL is a file, a file name in the\n"
+      "journal folder ('qalu-cli journal' lists them), or 'latest'.\n"
       "A medicine whose prices are no longer what the run wrote (someone changed them since) is\n"
       "left alone and reported, unless --force. Medicines the run inserted and categories it\n"
       "created are listed, never deleted. Rows the run did not apply are not touched.\n"
@@ -174,6 +176,7 @@ const char restoreHelp[]
       "  --connection CONNECTION-STRING  the database, as for apply\n"
       "  --dry-run                       print what would be done, write nothing\n"
       "  --force                         put back the old prices even where they changed since\n"
+      "  --journal-dir DIR               the journal folder (default: the program's data folder)\n"
       "  -h, --help                      show this text\n"
       "  --version                       show the program's version\n"
       "\n"
@@ -425,7 +428,8 @@ std::optional<int> parseRestore(const QStringList &args, RestoreOptions &options
     const QCommandLineOption connection = valueOption("connection", "CONNECTION-STRING");
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
     const QCommandLineOption force(QStringLiteral("force"));
-    for (const QCommandLineOption &option : { connection, dryRun, force })
+    const QCommandLineOption journalDir = valueOption("journal-dir", "DIR");
+    for (const QCommandLineOption &option : { connection, dryRun, force, journalDir })
         line.add(option);
     if (const std::optional<int> done = line.parse(args))
         return done;
@@ -433,6 +437,8 @@ std::optional<int> parseRestore(const QStringList &args, RestoreOptions &options
     options.connection = line.connection(connection, error);
     options.dryRun = line.isSet(dryRun);
     options.force = line.isSet(force);
+    if (!error)
+        options.journalDir = line.single(journalDir, error).value_or(QString());
     if (!error) {
         const QStringList positional = line.positional();
         if (positional.size() != 1)

@@ -52,6 +52,7 @@ struct RestoreOptions
     QString connection;
     bool dryRun = false;
     bool force = false;
+    QString journalDir; // where a JOURNAL given by name is looked for; empty for the default
     QString journal;
 };
 

@@ -39,29 +39,29 @@ QString folderOf(const JournalOptions &options)
     return options.journalDir.isEmpty() ? db::defaultJournalFolder() : options.journalDir;
 }
 
-// RUN: a file, a file name in the folder, or "latest". Throws JournalProblem.
-QString findRun(const JournalOptions &options)
+// A journal named on the command line: a file, a file name in the folder, or "latest". Throws
+// JournalProblem.
+QString findJournal(const QString &folder, const QString &run)
 {
-    const QString folder = folderOf(options);
-    if (options.run == u"latest") {
+    if (run == u"latest") {
         const QStringList files = db::journalFiles(folder);
         if (files.isEmpty())
             throw db::JournalProblem { QStringLiteral("no journals in '%1'").arg(folder) };
         return files.constLast();
     }
-    if (QFileInfo(options.run).isFile())
-        return options.run;
-    const QString inFolder = QDir(folder).filePath(options.run);
-    if (!options.run.contains(u'/') && QFileInfo(inFolder).isFile())
+    if (QFileInfo(run).isFile())
+        return run;
+    const QString inFolder = QDir(folder).filePath(run);
+    if (!run.contains(u'/') && QFileInfo(inFolder).isFile())
         return inFolder;
-    throw db::JournalProblem { QStringLiteral("no journal '%1' (nor in '%2')").arg(options.run, folder) };
+    throw db::JournalProblem { QStringLiteral("no journal '%1' (nor in '%2')").arg(run, folder) };
 }
 
 int showRun(const JournalOptions &options)
 {
     db::Journal j;
     try {
-        j = db::readJournal(findRun(options));
+        j = db::readJournal(findJournal(folderOf(options), options.run));
     } catch (const db::JournalProblem &problem) {
         printLine(stderr, QStringLiteral("qalu-cli journal: ") + problem.text);
         return 2;
@@ -145,7 +145,8 @@ int runRestore(const RestoreOptions &options)
 {
     db::Journal journal;
     try {
-        journal = db::readJournal(options.journal);
+        journal = db::readJournal(findJournal(
+            options.journalDir.isEmpty() ? db::defaultJournalFolder() : options.journalDir, options.journal));
     } catch (const db::JournalProblem &problem) {
         printLine(stderr, QStringLiteral("qalu-cli restore: ") + problem.text);
         return 2;
