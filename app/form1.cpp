@@ -7,6 +7,7 @@
 #include "core/failure_text.h"
 #include "core/logging.h"
 #include "core/messages.h"
+#include "db/run_journal.h"
 #include "db/update_run.h"
 #include "intake/workbook_reader.h"
 #include "qalu_config.h"
@@ -207,10 +208,16 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
 
 void TForm1::TeButton1Click(QObject *)
 {
+    // The journal keeps the old prices for qalu-cli restore; its failures stay out of the run.
+    db::RunJournal journal(ADOConnection1, QString());
     db::UpdateRun run(StringGrid1, qgeneral,
         { [this] { ClearGrid(); }, [this] { LoadWorkbookToGrid(StringGrid1, m_settings.workbookPath); },
-            [this](const QString &name) { return m_categories.Resolve(name); }, {} });
-    m_notifier->showMessage(db::updateMessage(run.run().outcome));
+            [this](const QString &name) { return m_categories.Resolve(name); },
+            [&journal](const TStringGrid &grid) { journal.takeSnapshot(grid); } });
+    db::UpdateReport report = run.run();
+    report.workbook = m_settings.workbookPath;
+    journal.write(report);
+    m_notifier->showMessage(db::updateMessage(report.outcome));
 }
 
 void TForm1::ClearGrid()

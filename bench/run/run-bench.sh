@@ -39,7 +39,7 @@ measure() { # place dir
       sync
       if [ "$side" = cli ]; then
         t0=$(now)
-        out=$("$CLI" apply --connection "Provider=SQLite;Data Source=$dir/run.db" --decimal-separator . "$dir/prices.xlsx") || {
+        out=$("$CLI" apply --connection "Provider=SQLite;Data Source=$dir/run.db" --decimal-separator . --journal-dir "$dir/journals" "$dir/prices.xlsx") || {
           echo "qalu-cli apply failed: $out" >&2; exit 1; }
         t1=$(now)
         cli_times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}')")

@@ -14,6 +14,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
 #include <QScreen>
@@ -337,12 +340,24 @@ void TestForm1::demoWorkbookAppliedFromTheServer()
     form.show();
     QVERIFY(form.UploadBut->isEnabled());
 
+    // The run's journal lands in the data folder, here a fresh one.
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", m_dir->filePath(QStringLiteral("data")).toUtf8());
     form.UploadBut->Click();
+    qputenv("XDG_DATA_HOME", dataHome);
 
     const QString completed = qalu::db::updateMessage(qalu::db::UpdateOutcome::Completed);
     QCOMPARE(notifier.entries, QList<RecordingNotifier::Entry> { message(completed) });
     QCOMPARE(countRows(database, QStringLiteral("mat00")), medicinesBefore + 3);
     QCOMPARE(countRows(database, QStringLiteral("Category00")), categoriesBefore + 1);
+    const QDir journals(m_dir->filePath(QStringLiteral("data/qalu-update/journal")));
+    const QStringList files = journals.entryList({ QStringLiteral("run-*.json") });
+    QCOMPARE(files.size(), 1);
+    QFile journal(journals.filePath(files.constFirst()));
+    QVERIFY(journal.open(QIODevice::ReadOnly));
+    const QJsonObject j = QJsonDocument::fromJson(journal.readAll()).object();
+    QCOMPARE(j.value(QStringLiteral("snapshot")).toArray().size(), 3);
+    QCOMPARE(j.value(QStringLiteral("workbook")).toString(), settings.workbookPath);
 }
 
 void TestForm1::windowAsDesigned()

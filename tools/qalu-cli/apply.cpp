@@ -3,12 +3,15 @@
 #include "core/decimal_separator.h"
 #include "core/failure_text.h"
 #include "core/messages.h"
+#include "db/run_journal.h"
 #include "db/update_session.h"
+#include "intake/price_grid.h"
 
 #include <QJsonDocument>
 #include <QSaveFile>
 
 #include <cstdio>
+#include <optional>
 
 namespace qalu::cli {
 
@@ -54,13 +57,24 @@ int runApply(const ApplyOptions &options)
         return 1;
     }
 
-    const db::UpdateReport report = session.run(options.workbook);
+    db::UpdateRun::Steps steps = session.steps(options.workbook);
+    std::optional<db::RunJournal> journal;
+    if (options.journal) {
+        journal.emplace(session.ADOConnection1, options.journalDir);
+        steps.AfterRead = [&journal](const TStringGrid &grid) { journal->takeSnapshot(grid); };
+    }
+    const db::UpdateReport report = session.run(options.workbook, std::move(steps));
     printLine(stdout, db::updateMessage(report.outcome));
     if (report.stop) {
         // One line, even when the database's text runs over several.
         QString reason = report.stop->reason;
         reason.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
         printLine(stderr, QStringLiteral("row %1: %2").arg(report.stop->sheetRow).arg(reason));
+    }
+    if (journal) {
+        const QString failure = journal->write(report);
+        if (!failure.isEmpty())
+            printLine(stderr, QStringLiteral("qalu-cli apply: no journal of this run: ") + failure);
     }
     if (!options.report.isEmpty() && !writeReport(options.report, report))
         return 5;

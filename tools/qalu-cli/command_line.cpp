@@ -23,6 +23,11 @@ const char topUsage[]
       "  review --connection CONNECTION-STRING [--decimal-separator C] [--format text|json]\n"
       "         [--xlsx FILE] [--change-limit PERCENT] WORKBOOK\n"
       "      Show what apply would do with WORKBOOK, row by row, without writing anything.\n"
+      "  journal [--journal-dir DIR] [--format text|json]\n"
+      "  journal show [--journal-dir DIR] [--format text|json] RUN\n"
+      "      List the journals of past runs, or show one run's journal.\n"
+      "  restore --connection CONNECTION-STRING [--dry-run] [--force] [--journal-dir DIR] JOURNAL\n"
+      "      Put back the prices a run changed, from its journal.\n"
       "\n"
       "Options: -h, --help   this text;  --version   the program's version.\n"
       "'qalu-cli COMMAND --help' explains a command. Bad usage exits with status 64.\n";
@@ -134,6 +139,58 @@ const char reviewHelp[]
       "     standard error)\n"
       "  64 usage error: nothing on standard output, one line on standard error\n";
 
+const char journalHelp[]
+    = "Usage: qalu-cli journal [--journal-dir DIR] [--format text|json]\n"
+      "       qalu-cli journal show [--journal-dir DIR] [--format text|json] RUN\n"
+      "\n"
+      "Every run of the window and of 'qalu-cli apply' keeps a journal: the prices it was about to\n"
+      "overwrite, read before its first statement, and what it did with each row. The newest 50\n"
+      "are kept, one JSON file per run named by its UTC time.\n"
+      "Without 'show', lists the journals, newest first: time, outcome, medicines whose prices\n"
+      "the run changed, medicines it inserted, workbook, file. 'show RUN' prints one run's journal\n"
+      "(RUN is a file, a file name in the folder, or 'latest').\n"
+      "\n"
+      "Options (--opt=value and --opt value are the same):\n"
+      "  --journal-dir DIR    the journals' folder (default: the program's data folder)\n"
+      "  --format text|json   aligned text lines (default) or JSON (show: the journal itself)\n"
+      "  -h, --help           show this text\n"
+      "  --version            show the program's version\n"
+      "\n"
+      "Exit status:\n"
+      "  0  listed or shown (a journal that cannot be read is listed as unreadable)\n"
+      "  2  the journal RUN cannot be found or read (the reason on standard error)\n"
+      "  64 usage error: nothing on standard output, one line on standard error\n";
+
+const char restoreHelp[]
+    = "Usage: qalu-cli restore --connection CONNECTION-STRING [--dry-run] [--force]\n"
+      "                       [--journal-dir DIR] JOURNAL\n"
+      "\n"
+      "Puts back the four prices (salp, price1, salp2, price2) that a run overwrote, from the run's\n"
+      "journal, in one transaction: all of them or none. JOURNAL is a file, a file name in the\n"
+      "journal folder ('qalu-cli journal' lists them), or 'latest'.\n"
+      "A medicine whose prices are no longer what the run wrote (someone changed them since) is\n"
+      "left alone and reported, unless --force. Medicines the run inserted and categories it\n"
+      "created are listed, never deleted. Rows the run did not apply are not touched.\n"
+      "\n"
+      "Options (--opt=value and --opt value are the same):\n"
+      "  --connection CONNECTION-STRING  the database, as for apply\n"
+      "  --dry-run                       print what would be done, write nothing\n"
+      "  --force                         put back the old prices even where they changed since\n"
+      "  --journal-dir DIR               the journal folder (default: the program's data folder)\n"
+      "  -h, --help                      show this text\n"
+      "  --version                       show the program's version\n"
+      "\n"
+      "Output (standard output): one line per medicine (restored, already back, left alone),\n"
+      "the inserted medicines and created categories, then a count.\n"
+      "Exit status:\n"
+      "  0  every changed medicine has its old prices back (or would have, with --dry-run)\n"
+      "  4  restored, but some medicines were left alone\n"
+      "  1  connection failure, printed as apply prints it\n"
+      "  2  the journal cannot be read, is malformed, or names a medicine this database does\n"
+      "     not have (the reason on standard error; nothing changed)\n"
+      "  3  the database refused the restore (its reason on standard error; nothing changed)\n"
+      "  64 usage error: nothing on standard output, one line on standard error\n";
+
 // One command's options on a QCommandLineParser, with the help, version and usage-error
 // handling every command shares.
 class CommandLine
@@ -212,6 +269,8 @@ public:
         }
         return positional.constFirst();
     }
+
+    QStringList positional() const { return m_parser.positionalArguments(); }
 
     bool isSet(const QCommandLineOption &option) const { return m_parser.isSet(option); }
 
@@ -332,6 +391,65 @@ std::optional<int> parseReview(const QStringList &args, ReviewOptions &options)
     return error;
 }
 
+std::optional<int> parseJournal(const QStringList &args, JournalOptions &options)
+{
+    CommandLine line("journal", journalHelp);
+    const QCommandLineOption journalDir = valueOption("journal-dir", "DIR");
+    const QCommandLineOption format = valueOption("format", "text|json");
+    line.add(journalDir);
+    line.add(format);
+    if (const std::optional<int> done = line.parse(args))
+        return done;
+    std::optional<int> error;
+    options.journalDir = line.single(journalDir, error).value_or(QString());
+    if (!error) {
+        const QString value = line.single(format, error).value_or(QStringLiteral("text"));
+        if (value == u"json")
+            options.format = ReviewFormat::Json;
+        else if (value != u"text" && !error)
+            error = line.usageError(QStringLiteral("'--format' is text or json, not '%1'").arg(value));
+    }
+    if (error)
+        return error;
+    const QStringList positional = line.positional();
+    if (positional.isEmpty())
+        return std::nullopt;
+    if (positional.constFirst() != u"show")
+        return line.usageError(QStringLiteral("unknown subcommand '%1'").arg(positional.constFirst()));
+    if (positional.size() != 2 || positional.constLast().isEmpty())
+        return line.usageError(QStringLiteral("'show' takes exactly one RUN"));
+    options.run = positional.constLast();
+    return std::nullopt;
+}
+
+std::optional<int> parseRestore(const QStringList &args, RestoreOptions &options)
+{
+    CommandLine line("restore", restoreHelp);
+    const QCommandLineOption connection = valueOption("connection", "CONNECTION-STRING");
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"));
+    const QCommandLineOption force(QStringLiteral("force"));
+    const QCommandLineOption journalDir = valueOption("journal-dir", "DIR");
+    for (const QCommandLineOption &option : { connection, dryRun, force, journalDir })
+        line.add(option);
+    if (const std::optional<int> done = line.parse(args))
+        return done;
+    std::optional<int> error;
+    options.connection = line.connection(connection, error);
+    options.dryRun = line.isSet(dryRun);
+    options.force = line.isSet(force);
+    if (!error)
+        options.journalDir = line.single(journalDir, error).value_or(QString());
+    if (!error) {
+        const QStringList positional = line.positional();
+        if (positional.size() != 1)
+            error = line.usageError(positional.isEmpty() ? QStringLiteral("no JOURNAL given")
+                                                         : QStringLiteral("exactly one JOURNAL expected"));
+        else
+            options.journal = positional.constFirst();
+    }
+    return error;
+}
+
 int dispatch(const QStringList &args)
 {
     QCommandLineParser parser;
@@ -379,6 +497,18 @@ int dispatch(const QStringList &args)
         if (const std::optional<int> done = parseReview(rest, options))
             return *done;
         return runReview(options);
+    }
+    if (command == u"journal") {
+        JournalOptions options;
+        if (const std::optional<int> done = parseJournal(rest, options))
+            return *done;
+        return runJournal(options);
+    }
+    if (command == u"restore") {
+        RestoreOptions options;
+        if (const std::optional<int> done = parseRestore(rest, options))
+            return *done;
+        return runRestore(options);
     }
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }

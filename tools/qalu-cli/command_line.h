@@ -40,12 +40,30 @@ struct ReviewOptions
     double changeLimit = 50; // percent of the old price
 };
 
+struct JournalOptions
+{
+    QString journalDir; // empty for the default folder
+    ReviewFormat format = ReviewFormat::Text;
+    QString run; // `journal show RUN`; empty to list the journals
+};
+
+struct RestoreOptions
+{
+    QString connection;
+    bool dryRun = false;
+    bool force = false;
+    QString journalDir; // where a JOURNAL given by name is looked for; empty for the default
+    QString journal;
+};
+
 // Each parser takes the arguments after the command's name. It returns the exit status when the
 // command is over already (help or version printed: 0; usage error reported: exitUsage), or
 // nothing when the options are filled in and the command should run.
 std::optional<int> parseGrid(const QStringList &args, GridOptions &options);
 std::optional<int> parseApply(const QStringList &args, ApplyOptions &options);
 std::optional<int> parseReview(const QStringList &args, ReviewOptions &options);
+std::optional<int> parseJournal(const QStringList &args, JournalOptions &options);
+std::optional<int> parseRestore(const QStringList &args, RestoreOptions &options);
 
 // The whole command line of qalu-cli: the command's name first. Returns the exit status.
 int dispatch(const QStringList &args);

@@ -9,5 +9,7 @@ namespace qalu::cli {
 int runGrid(const GridOptions &options);
 int runApply(const ApplyOptions &options);
 int runReview(const ReviewOptions &options);
+int runJournal(const JournalOptions &options);
+int runRestore(const RestoreOptions &options);
 
 } // namespace qalu::cli
