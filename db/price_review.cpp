@@ -1,11 +1,11 @@
 #include "db/price_review.h"
 
-#include "db/connection.h"
-#include "db/number_rule.h"
-#include "db/query.h"
 #include "core/failure.h"
 #include "core/failure_text.h"
 #include "core/trim.h"
+#include "db/connection.h"
+#include "db/number_rule.h"
+#include "db/query.h"
 #include "intake/price_grid.h"
 
 #include <QSet>

@@ -1,8 +1,8 @@
 #include "db/query.h"
 
+#include "core/failure.h"
 #include "db/connection.h"
 #include "db/query_backend.h"
-#include "core/failure.h"
 
 #include <cmath>
 #include <limits>

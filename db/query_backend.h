@@ -3,8 +3,8 @@
 // The driver side of a query object: one implementation per route to the database, chosen once
 // per connection, so TQuery itself never asks which driver it runs on.
 
-#include "db/query.h"
 #include "core/failure.h"
+#include "db/query.h"
 
 #include <QList>
 #include <QVariant>

@@ -1,7 +1,7 @@
 #include "intake/workbook_reader.h"
 
-#include "intake/cells_to_grid.h"
 #include "core/decimal_separator.h"
+#include "intake/cells_to_grid.h"
 #include "intake/price_grid.h"
 #include "intake/xlsx_parts.h"
 #include "intake/xlsx_sheet.h"

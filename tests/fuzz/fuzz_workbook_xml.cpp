@@ -18,22 +18,24 @@
 
 namespace {
 
-const char rootRels[] =
-    "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-    "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
-    "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>";
-const char workbook[] =
-    "<?xml version=\"1.0\"?><workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-    "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><workbookPr/><sheets>"
-    "<sheet name=\"S\" sheetId=\"1\" r:id=\"rId3\"/></sheets></workbook>";
-const char workbookRels[] =
-    "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-    "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
-    "sharedStrings\" Target=\"sharedStrings.xml\"/>"
-    "<Relationship Id=\"rId2\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
-    "styles\" Target=\"styles.xml\"/>"
-    "<Relationship Id=\"rId3\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
-    "worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>";
+const char rootRels[]
+    = "<?xml version=\"1.0\"?><Relationships "
+      "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+      "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+      "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>";
+const char workbook[]
+    = "<?xml version=\"1.0\"?><workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+      "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><workbookPr/><sheets>"
+      "<sheet name=\"S\" sheetId=\"1\" r:id=\"rId3\"/></sheets></workbook>";
+const char workbookRels[]
+    = "<?xml version=\"1.0\"?><Relationships "
+      "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+      "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+      "sharedStrings\" Target=\"sharedStrings.xml\"/>"
+      "<Relationship Id=\"rId2\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+      "styles\" Target=\"styles.xml\"/>"
+      "<Relationship Id=\"rId3\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+      "worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>";
 
 bool add(zip_t *z, const char *name, const std::string &data)
 {
@@ -68,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!z)
         return 0;
     const bool ok = add(z, "_rels/.rels", root) && add(z, "xl/workbook.xml", book)
-                    && add(z, "xl/_rels/workbook.xml.rels", bookRels) && add(z, "xl/worksheets/sheet1.xml", parts[0])
-                    && add(z, "xl/sharedStrings.xml", parts[1]) && add(z, "xl/styles.xml", parts[2]);
+        && add(z, "xl/_rels/workbook.xml.rels", bookRels) && add(z, "xl/worksheets/sheet1.xml", parts[0])
+        && add(z, "xl/sharedStrings.xml", parts[1]) && add(z, "xl/styles.xml", parts[2]);
     if (!ok || zip_close(z) != 0) {
         zip_discard(z);
         return 0;

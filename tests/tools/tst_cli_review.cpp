@@ -207,7 +207,8 @@ private slots:
             QStringLiteral(
                 "{\"workbook\":\"%1\",\"sheet_rows\":4,\"outcome\":\"stops\",\"stop\":{\"sheet_row\":4,"
                 "\"cell\":\"B4\","
-                "\"text\":\"x\",\"reason\":\"character 'x' at position 1 is not allowed there\"},\"dropped\":null,"
+                "\"text\":\"x\",\"reason\":\"character 'x' at position 1 is not allowed "
+                "there\"},\"dropped\":null,"
                 "\"new_categories\":[\"%2\"],\"rows\":[\n"
                 "{\"sheet_row\":2,\"kind\":\"update\",\"guid\":\"%3\",\"status\":\"change\",\"old\":[24,18.5,"
                 "0,0],"
@@ -232,7 +233,8 @@ private slots:
         QCOMPARE(lines.at(3).simplified(),
             QStringLiteral("3 insert 222002 Lozenges [%1, new] -> 5 6.5").arg(coldMedicines));
         QCOMPARE(lines.at(5),
-            QStringLiteral("stops at sheet row 4, cell B4 \"x\": character 'x' at position 1 is not allowed there"));
+            QStringLiteral(
+                "stops at sheet row 4, cell B4 \"x\": character 'x' at position 1 is not allowed there"));
         QCOMPARE(lines.at(7),
             QStringLiteral(
                 "summary: change 1, same 0, unknown-guid 0, insert 1, duplicate 0, fails 1, not-reached 0, "
@@ -352,8 +354,9 @@ private slots:
         const CliResult predicted = review(f.connectionString, workbook, { QStringLiteral("--format=json") });
         QCOMPARE(predicted.exitCode, 3);
         const QString reportPath = dir.filePath(QStringLiteral("report.json"));
-        const CliResult ran = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
-            QStringLiteral("--decimal-separator=."), QStringLiteral("--report"), reportPath, workbook });
+        const CliResult ran
+            = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
+                QStringLiteral("--decimal-separator=."), QStringLiteral("--report"), reportPath, workbook });
         QCOMPARE(ran.exitCode, 3);
         QFile file(reportPath);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -361,15 +364,16 @@ private slots:
         const QJsonObject register_ = QJsonDocument::fromJson(predicted.out.toUtf8()).object();
 
         QCOMPARE(report.value(QStringLiteral("stop")), register_.value(QStringLiteral("stop")));
-        QCOMPARE(report.value(QStringLiteral("new_categories")), register_.value(QStringLiteral("new_categories")));
+        QCOMPARE(report.value(QStringLiteral("new_categories")),
+            register_.value(QStringLiteral("new_categories")));
         const QJsonArray done = report.value(QStringLiteral("rows")).toArray();
         const QJsonArray foreseen = register_.value(QStringLiteral("rows")).toArray();
         QCOMPARE(done.size(), foreseen.size());
         for (qsizetype i = 0; i < done.size(); ++i) {
             const QString status = foreseen.at(i)[QStringLiteral("status")].toString();
             const QString expected = status == u"fails" ? QStringLiteral("failed")
-                : status == u"not-reached"             ? status
-                                                       : QStringLiteral("applied");
+                : status == u"not-reached"              ? status
+                                                        : QStringLiteral("applied");
             QCOMPARE(done.at(i)[QStringLiteral("sheet_row")], foreseen.at(i)[QStringLiteral("sheet_row")]);
             QCOMPARE(done.at(i)[QStringLiteral("status")].toString(), expected);
         }

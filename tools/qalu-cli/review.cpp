@@ -1,11 +1,11 @@
 #include "commands.h"
 
-#include "db/connection.h"
-#include "db/price_review.h"
-#include "db/update_run.h"
 #include "core/decimal_separator.h"
 #include "core/failure_text.h"
 #include "core/messages.h"
+#include "db/connection.h"
+#include "db/price_review.h"
+#include "db/update_run.h"
 #include "intake/price_grid.h"
 #include "intake/workbook_reader.h"
 
