@@ -26,8 +26,10 @@ namespace qalu::db {
 
 namespace {
 
-// Below SQLite's oldest limit of 999 bound variables per statement.
-constexpr int guidsPerSelect = 900;
+// The cap of 1500 sheet rows leaves at most 1499 guids, so every list is one select: within SQL
+// Server's 2100 parameters and SQLite's 32766 (since 3.32). An older SQLite refuses it, and the
+// refused batch is then asked for guid by guid below.
+constexpr int guidsPerSelect = 2000;
 
 double number(const QVariant &value)
 {
