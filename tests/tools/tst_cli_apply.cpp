@@ -1,6 +1,7 @@
 // `qalu-cli apply` from the outside: real workbooks written by xlsxwriter, real databases, the
 // process's exit status and its exact output.
 
+#include "support/cli_run.h"
 #include "support/pharmacy_fixture.h"
 
 #include <QJsonArray>
@@ -25,48 +26,10 @@ const QString &amoxicillin = testdb::seed::amoxicillin;
 const QString &paracetamol = testdb::seed::paracetamol;
 const QString &ibuprofen = testdb::seed::ibuprofen;
 
-struct Result
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Result runCli(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral(QALU_CLI_PATH), args);
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
-        throw Failure(QStringLiteral("qalu-cli did not finish: ") + p.errorString());
-    return { p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-        QString::fromUtf8(p.readAllStandardError()) };
-}
-
-QJsonArray headerRow()
-{
-    return QJsonArray { QStringLiteral("guid"), QStringLiteral("salp"), QStringLiteral("price1"),
-        QStringLiteral("salp2"), QStringLiteral("price2"), QStringLiteral("name"), QStringLiteral("-"),
-        QStringLiteral("category"), QStringLiteral("cop"), QStringLiteral("pharm"), QStringLiteral("form") };
-}
-
-// Writes rows (header first) to dir/name.xlsx through the xlsxwriter script.
-QString writeWorkbook(
-    const QTemporaryDir &dir, const QJsonArray &rows, const QString &name = QStringLiteral("prices"))
-{
-    const QString json = dir.filePath(name + QStringLiteral(".json"));
-    const QString xlsx = dir.filePath(name + QStringLiteral(".xlsx"));
-    QFile f(json);
-    if (!f.open(QIODevice::WriteOnly) || f.write(QJsonDocument(rows).toJson()) < 0)
-        throw Failure(QStringLiteral("cannot write ") + json);
-    f.close();
-    QProcess p;
-    p.start(QStringLiteral(QALU_WORKBOOK_PYTHON),
-        { QStringLiteral(QALU_TEST_SUPPORT_DIR "/make_workbook.py"), xlsx, json });
-    if (!p.waitForFinished(60000) || p.exitCode() != 0)
-        throw Failure(
-            QStringLiteral("make_workbook.py failed: ") + QString::fromUtf8(p.readAllStandardError()));
-    return xlsx;
-}
+using Result = testdb::CliResult;
+using testdb::priceListHeader;
+using testdb::runCli;
+using testdb::writeWorkbook;
 
 QString where(const QString &guid)
 {
@@ -139,7 +102,7 @@ private slots:
     {
         QFETCH(QString, connection);
         QTemporaryDir dir;
-        const QString workbook = writeWorkbook(dir, QJsonArray { headerRow() });
+        const QString workbook = writeWorkbook(dir, QJsonArray { priceListHeader() });
         const Result r = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"),
             connection.contains(QStringLiteral("%1")) ? connection.arg(dir.path()) : connection, workbook });
         QCOMPARE(r.exitCode, 1);
@@ -166,7 +129,7 @@ private slots:
             return;
         QTemporaryDir dir;
         const QJsonArray rows {
-            headerRow(),
+            priceListHeader(),
             QJsonArray {
                 QStringLiteral("  ") + amoxicillin, 25.5, QStringLiteral("19"), QStringLiteral(""), 3 },
             QJsonArray { QJsonValue(), QStringLiteral("30"), 22.75, 1, 1, QStringLiteral("شراب كحة"),
@@ -219,7 +182,7 @@ private slots:
             return;
         QTemporaryDir dir;
         const QJsonArray rows {
-            headerRow(),
+            priceListHeader(),
             QJsonArray { amoxicillin, QStringLiteral("50"), QStringLiteral("40") },
             QJsonArray { paracetamol, QStringLiteral("12,5"), QStringLiteral("40") },
             QJsonArray { ibuprofen, QStringLiteral("77"), QStringLiteral("66") },
@@ -263,7 +226,7 @@ private slots:
         if (!f.open(Backend::Sqlite))
             return;
         QTemporaryDir dir;
-        const QJsonArray rows { headerRow(),
+        const QJsonArray rows { priceListHeader(),
             QJsonArray { amoxicillin, QStringLiteral("50"), QStringLiteral("40") } };
         const Result r = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
             QStringLiteral("--report=") + dir.filePath(QStringLiteral("no/such/folder/report.json")),
@@ -284,7 +247,7 @@ private slots:
         if (!f.open(Backend::Sqlite))
             return;
         QTemporaryDir dir;
-        const QJsonArray rows { headerRow(), QJsonArray { amoxicillin, QStringLiteral("12,5"), 7.25 } };
+        const QJsonArray rows { priceListHeader(), QJsonArray { amoxicillin, QStringLiteral("12,5"), 7.25 } };
         const Result r
             = runCli({ QStringLiteral("apply"), QStringLiteral("--decimal-separator"), QStringLiteral(","),
                 QStringLiteral("--connection"), f.connectionString, writeWorkbook(dir, rows) });
@@ -333,7 +296,7 @@ private slots:
         if (!f.open(Backend::Sqlite, true, true))
             return;
         QTemporaryDir dir;
-        QJsonArray rows { headerRow() };
+        QJsonArray rows { priceListHeader() };
         for (int r = 1; r <= 1499; ++r)
             rows.append(QJsonArray { amoxicillin, r, 1 });
         rows.append(QJsonArray { amoxicillin, QStringLiteral("not a price"), 1 });
