@@ -17,13 +17,6 @@ namespace qalu::cli {
 
 namespace {
 
-void printLine(FILE *stream, const QString &text)
-{
-    std::fputs(text.toUtf8().constData(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-}
-
 // Writes the report whole or not at all. Returns false after a line on standard error.
 bool writeReport(const QString &path, const db::UpdateReport &report)
 {

@@ -450,6 +450,21 @@ std::optional<int> parseRestore(const QStringList &args, RestoreOptions &options
     return error;
 }
 
+namespace {
+
+// A command's options parsed, then the command run; a usage error or --help ends it first.
+template <typename Options>
+int parseAndRun(std::optional<int> (*parse)(const QStringList &, Options &), int (*run)(const Options &),
+    const QStringList &args)
+{
+    Options options;
+    if (const std::optional<int> done = parse(args, options))
+        return *done;
+    return run(options);
+}
+
+} // namespace
+
 int dispatch(const QStringList &args)
 {
     QCommandLineParser parser;
@@ -479,37 +494,16 @@ int dispatch(const QStringList &args)
     if (rest.isEmpty())
         return usageError(QStringLiteral("no command given"));
     const QString command = rest.takeFirst();
-    if (command == u"grid") {
-        GridOptions options;
-        if (const std::optional<int> done = parseGrid(rest, options))
-            return *done;
-        return runGrid(options);
-    }
-    if (command == u"apply") {
-        ApplyOptions options;
-        if (const std::optional<int> done = parseApply(rest, options))
-            return *done;
-        return runApply(options);
-    }
-    // REVIEW
-    if (command == u"review") {
-        ReviewOptions options;
-        if (const std::optional<int> done = parseReview(rest, options))
-            return *done;
-        return runReview(options);
-    }
-    if (command == u"journal") {
-        JournalOptions options;
-        if (const std::optional<int> done = parseJournal(rest, options))
-            return *done;
-        return runJournal(options);
-    }
-    if (command == u"restore") {
-        RestoreOptions options;
-        if (const std::optional<int> done = parseRestore(rest, options))
-            return *done;
-        return runRestore(options);
-    }
+    if (command == u"grid")
+        return parseAndRun(parseGrid, runGrid, rest);
+    if (command == u"apply")
+        return parseAndRun(parseApply, runApply, rest);
+    if (command == u"review")
+        return parseAndRun(parseReview, runReview, rest);
+    if (command == u"journal")
+        return parseAndRun(parseJournal, runJournal, rest);
+    if (command == u"restore")
+        return parseAndRun(parseRestore, runRestore, rest);
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }
 

@@ -17,13 +17,6 @@ namespace qalu::cli {
 
 namespace {
 
-void printLine(FILE *stream, const QString &text)
-{
-    std::fputs(text.toUtf8().constData(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-}
-
 QString price(double value)
 {
     return QLocale::c().toString(value, 'g', QLocale::FloatingPointShortest);
