@@ -14,8 +14,10 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMultiHash>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -85,18 +87,25 @@ void selectPrices(QSqlQuery &query, const QStringList &batch, PriceSnapshot &sna
         query.bindValue(i, batch[i]);
     if (!query.exec())
         throw sqlFailure(query.lastError());
+    // Looked up by hash: a row for each of up to 1499 guids, and a linear search per row made the
+    // snapshot take seconds on a server that hands guids back in its own spelling.
+    const QSet<QString> exact(batch.cbegin(), batch.cend());
+    QMultiHash<QString, QString> byKey;
     while (query.next()) {
         const QString found = query.value(0).toString();
         const Prices prices { number(query.value(1)), number(query.value(2)), number(query.value(3)),
             number(query.value(4)) };
-        if (batch.contains(found)) {
+        if (exact.contains(found)) {
             snapshot.insert(found, prices);
             continue;
         }
-        for (const QString &asked : batch) {
-            if (guidKey(asked) == guidKey(found))
-                snapshot.insert(asked, prices);
+        if (byKey.isEmpty()) {
+            for (const QString &asked : batch)
+                byKey.insert(guidKey(asked), asked);
         }
+        const QString key = guidKey(found);
+        for (auto it = byKey.constFind(key); it != byKey.cend() && it.key() == key; ++it)
+            snapshot.insert(it.value(), prices);
     }
     query.finish();
 }

@@ -2,9 +2,10 @@
 # Server route benchmark. Starts a throw-away PostgreSQL on loopback, loads the pharmacy tables and
 # the benchmark data (1,300 update rows, 199 insert rows over 20 new categories), and applies the
 # 1,500-row price list with `qalu-cli apply` through unixODBC + psqlODBC with the driver's default
-# options, against the same statement sequence through libpq's PQexecParams (the floor), and
-# through libpq with each text prepared once (PQprepare + PQexecPrepared, as the query objects
-# now do); each run on a fresh copy of the database. Then counts the network round trips of one
+# options (its run journal included, written into the work folder), against the same statement
+# sequence through libpq's PQexecParams (the floor), and through libpq with each text prepared once
+# (PQprepare + PQexecPrepared, as the query objects now do); each run on a fresh copy of the
+# database. Then counts the network round trips of one
 # run of each with strace (one send to the server per round trip). Prints the figures; asserts
 # nothing.
 #
@@ -62,7 +63,8 @@ run_side() { # side [prefix...]
   shift
   case $side in
     cli)
-      "$@" "$CLI" apply --connection "$ODBC" --decimal-separator . "$WORK/data/prices.xlsx" >"$WORK/out" || {
+      "$@" "$CLI" apply --connection "$ODBC" --decimal-separator . --journal-dir "$WORK/journals" \
+        "$WORK/data/prices.xlsx" >"$WORK/out" || {
         echo "qalu-cli apply failed: $(cat "$WORK/out")" >&2; exit 1; } ;;
     floor)
       "$@" "$FLOOR" "$LIBPQ" "$WORK/data/prices.tsv" >"$WORK/out"
