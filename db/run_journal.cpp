@@ -103,9 +103,8 @@ void selectPrices(QSqlQuery &query, const QStringList &batch, PriceSnapshot &sna
             for (const QString &asked : batch)
                 byKey.insert(guidKey(asked), asked);
         }
-        const QString key = guidKey(found);
-        for (auto it = byKey.constFind(key); it != byKey.cend() && it.key() == key; ++it)
-            snapshot.insert(it.value(), prices);
+        for (const QString &asked : byKey.values(guidKey(found)))
+            snapshot.insert(asked, prices);
     }
     query.finish();
 }
