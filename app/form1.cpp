@@ -7,11 +7,10 @@
 #include "core/failure_text.h"
 #include "core/logging.h"
 #include "core/messages.h"
-#include "db/run_journal.h"
-#include "db/update_run.h"
 #include "intake/workbook_reader.h"
 #include "qalu_config.h"
 #include "skin/tte_button.h"
+#include "update/update_run.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -56,15 +55,15 @@ TForm1::TForm1(const FormSettings &settings, Notifier *notifier, QWidget *parent
     : QWidget(parent,
         Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
             | Qt::WindowCloseButtonHint)
-    , qgeneral(ADOConnection1, QStringLiteral("qgeneral"), 50)
-    , QGeneral6(ADOConnection1, QStringLiteral("QGeneral6"))
-    , QInsertN(ADOConnection1, QStringLiteral("QInsertN"))
-    , QFindNewCat(ADOConnection1, QStringLiteral("QFindNewCat"))
-    , QGeneral4(ADOConnection1, QStringLiteral("QGeneral4"))
-    , StringGrid1(30, 1500)
+    , ADOConnection1(m_session.ADOConnection1)
+    , qgeneral(m_session.qgeneral)
+    , QGeneral6(m_session.QGeneral6)
+    , QInsertN(m_session.QInsertN)
+    , QFindNewCat(m_session.QFindNewCat)
+    , QGeneral4(m_session.QGeneral4)
+    , StringGrid1(m_session.StringGrid1)
     , m_settings(settings)
     , m_notifier(notifier ? notifier : DialogNotifier::instance())
-    , m_categories(QFindNewCat, QGeneral4, QInsertN, QGeneral6)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("QALU تحديث ادوية"));
@@ -148,8 +147,7 @@ void TForm1::setVisible(bool visible)
 void TForm1::FormShow(QObject *)
 {
     try {
-        ADOConnection1.setConnectionString(m_settings.connectionString);
-        ADOConnection1.Open();
+        m_session.open(m_settings.connectionString);
     } catch (...) {
         qCWarning(lcDb) << "opening the connection failed:" << failureText(std::current_exception());
         m_notifier->showMessage(messages::databaseProblem());
@@ -208,16 +206,14 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
 
 void TForm1::TeButton1Click(QObject *)
 {
-    // The journal keeps the old prices for qalu-cli restore; its failures stay out of the run.
-    db::RunJournal journal(ADOConnection1, QString());
-    db::UpdateRun run(StringGrid1, qgeneral,
-        { [this] { ClearGrid(); }, [this] { LoadWorkbookToGrid(StringGrid1, m_settings.workbookPath); },
-            [this](const QString &name) { return m_categories.Resolve(name); },
-            [&journal](const TStringGrid &grid) { journal.takeSnapshot(grid); } });
-    db::UpdateReport report = run.run();
-    report.workbook = m_settings.workbookPath;
-    journal.write(report);
-    m_notifier->showMessage(db::updateMessage(report.outcome));
+    // The journal, in the default folder, keeps the old prices for qalu-cli restore; its failures
+    // are logged and stay out of the run.
+    update::UpdateRun::Steps steps = m_session.steps(m_settings.workbookPath, decimalSeparator());
+    steps.ClearGrid = [this] { ClearGrid(); };
+    steps.LoadWorkbookToGrid = [this] { LoadWorkbookToGrid(StringGrid1, m_settings.workbookPath); };
+    const update::UpdateReport report
+        = m_session.run(m_settings.workbookPath, decimalSeparator(), std::move(steps), QString());
+    m_notifier->showMessage(update::updateMessage(report.outcome));
 }
 
 void TForm1::ClearGrid()
@@ -225,19 +221,22 @@ void TForm1::ClearGrid()
     qalu::ClearGrid(StringGrid1);
 }
 
+// The window's own separator, the locale's, kept up to date on a locale change. Failures are
+// raised; the result is always true.
 bool TForm1::LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
 {
-    return qalu::LoadWorkbookToGrid(grid, path);
+    qalu::LoadWorkbookToGrid(grid, path, decimalSeparator());
+    return true;
 }
 
 QString TForm1::FindOrAddCategory(const QString &name)
 {
-    return m_categories.FindOrAddCategory(name);
+    return m_session.resolver.FindOrAddCategory(name);
 }
 
 qint32 TForm1::NextCategoryNumber()
 {
-    return m_categories.NextCategoryNumber();
+    return m_session.resolver.NextCategoryNumber();
 }
 
 } // namespace qalu::app

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "db/category_resolver.h"
 #include "db/connection.h"
 #include "db/query.h"
 #include "intake/downloader.h"
 #include "intake/price_grid.h"
+#include "update/update_session.h"
 
 #include <QString>
 #include <QWidget>
@@ -38,9 +38,9 @@ struct FormSettings
 };
 
 // The main window `Form1`: two pictures, the hidden price grid and the update button, with the
-// database connection and its five query objects. The first show connects and downloads the
-// workbook before the window reaches the screen; closing it deletes the workbook and ends the
-// program. Messages go through the notifier (the real dialogs unless one is given).
+// database connection and its five query objects (an update session the window owns). The first show connects
+// and downloads the workbook before the window reaches the screen; closing it deletes the workbook and ends
+// the program. Messages go through the notifier (the real dialogs unless one is given).
 class TForm1 : public QWidget
 {
     Q_OBJECT
@@ -51,14 +51,19 @@ public:
         QWidget *parent = nullptr);
     ~TForm1() override;
 
+private:
+    // First, so the components below can name its parts.
+    update::UpdateSession m_session;
+
+public:
     // Components, owned by the window and living as long as it does.
-    db::TConnection ADOConnection1;
-    db::TQuery qgeneral;
-    db::TQuery QGeneral6;
-    db::TQuery QInsertN;
-    db::TQuery QFindNewCat;
-    db::TQuery QGeneral4;
-    TStringGrid StringGrid1;
+    db::TConnection &ADOConnection1;
+    db::TQuery &qgeneral;
+    db::TQuery &QGeneral6;
+    db::TQuery &QInsertN;
+    db::TQuery &QFindNewCat;
+    db::TQuery &QGeneral4;
+    TStringGrid &StringGrid1;
     QLabel *Image2;
     QLabel *Image1;
     skin::TTeButton *UploadBut;
@@ -87,7 +92,6 @@ protected:
 private:
     FormSettings m_settings;
     Notifier *m_notifier;
-    db::CategoryResolver m_categories;
     QScrollArea *m_scroll;
     QWidget *m_client;
     bool m_shown = false;

@@ -28,4 +28,13 @@ private:
     qint64 m_code;
 };
 
+// A failure of what the program was given rather than of the machine or the database: a file
+// that is not what it claims to be, or that does not belong where it is used. Callers that
+// answer such input differently (qalu-cli's exit 2) catch it first.
+class BadInput : public Failure
+{
+public:
+    using Failure::Failure;
+};
+
 } // namespace qalu

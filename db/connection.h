@@ -1,43 +1,12 @@
 #pragma once
 
-#include "core/failure.h"
-
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
 
-class QSqlError;
-
 namespace qalu::db {
 
 class TQuery;
-
-// What an ADO-style connection string maps to.
-struct DriverTarget
-{
-    QString driver; // "QSQLITE" or "QODBC"
-    QString databaseName; // the file for QSQLITE, the ODBC connection string for QODBC
-    QString connectOptions; // Qt connect options (busy timeout, ODBC version, login timeout)
-};
-
-// Maps the ADO-style connection string to a Qt SQL driver. Throws qalu::Failure with a clear text
-// for an unknown provider or a malformed string.
-DriverTarget mapConnectionString(const QString &connectionString);
-
-// Which SQL Server ODBC driver a SQL Server provider maps to: Windows' own "{SQL Server}", or
-// FreeTDS elsewhere. The one-argument form uses the platform the program runs on.
-enum class SqlServerOdbc { Windows, FreeTds };
-DriverTarget mapConnectionString(const QString &connectionString, SqlServerOdbc odbc);
-
-// The text a failure carries for a driver's error description: trailing characters of code 32 or
-// below and trailing full stops removed.
-QString trimErrorText(const QString &description);
-
-// The failure for a Qt SQL error: its database text (the driver's text when there is none),
-// trimmed as above, or "Database error <code>" when that leaves nothing. Carries the native code.
-Failure sqlFailure(const QSqlError &error);
-// The same from a description and a native error code.
-Failure sqlFailure(const QString &description, const QString &nativeCode);
 
 // The database connection (`ADOConnection1`). Holds the ADO-style connection string, opens
 // synchronously on demand (never a login dialog), and never starts a transaction: every statement
@@ -60,6 +29,13 @@ public:
     void Open();
     bool Connected() const;
     void Close();
+
+    // A transaction over the following statements of every query object on this connection.
+    // The update run never starts one; restore and the trial runs do. Throw qalu::Failure.
+    void BeginTrans();
+    void CommitTrans();
+    // Never throws: it runs on the way out of a failure.
+    void RollbackTrans();
 
     // The open Qt database for the query objects.
     QSqlDatabase database() const;

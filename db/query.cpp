@@ -16,6 +16,7 @@ class TQuery::Impl
 {
 public:
     QList<Row> rows;
+    qsizetype current = 0;
     bool open = false;
     int affected = -1;
     // Made on the first run after the connection opened; dropped when it closes.
@@ -188,6 +189,7 @@ int TQuery::run(bool fetchRows)
 void TQuery::Open()
 {
     run(true);
+    m_impl->current = 0;
     m_impl->open = true;
 }
 
@@ -253,9 +255,24 @@ QVariant TQuery::fieldValue(int column) const
 {
     if (!m_impl->open)
         throw Failure(QStringLiteral("%1 has no open result").arg(m_name));
-    if (m_impl->rows.isEmpty())
+    if (m_impl->current >= m_impl->rows.size())
         return QVariant();
-    return m_impl->rows.front().value(column);
+    return m_impl->rows.at(m_impl->current).value(column);
+}
+
+void TQuery::Next()
+{
+    if (!m_impl->open)
+        throw Failure(QStringLiteral("%1 has no open result").arg(m_name));
+    if (m_impl->current < m_impl->rows.size())
+        ++m_impl->current;
+}
+
+bool TQuery::Eof() const
+{
+    if (!m_impl->open)
+        throw Failure(QStringLiteral("%1 has no open result").arg(m_name));
+    return m_impl->current >= m_impl->rows.size();
 }
 
 int TQuery::ExecSQL()

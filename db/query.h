@@ -15,6 +15,10 @@ namespace qalu::db {
 
 class TConnection;
 
+// A guid text in the form the query objects hand guid columns back in: braced and upper case.
+// A text that is no guid is returned as it is.
+QString guidText(const QString &text);
+
 // The four kinds of value the program binds.
 enum class ValueKind { Double, Integer, Byte, Text };
 
@@ -79,6 +83,9 @@ public:
     QString firstFieldAsText() const;
     // Any column of the current row as the driver handed it; invalid without a row.
     QVariant fieldValue(int column) const;
+    // Moves to the next row of the result; Eof() once past the last.
+    void Next();
+    bool Eof() const;
 
     // Execute a statement that returns no rows. Returns the affected-row count. Opens the
     // connection when it is closed; throws qalu::Failure with the driver's trimmed error text.

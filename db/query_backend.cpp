@@ -5,6 +5,18 @@
 #include <QUuid>
 #include <QtEndian>
 
+namespace qalu::db {
+
+QString guidText(const QString &text)
+{
+    const QUuid id(text.trimmed());
+    if (!id.isNull() || text.contains(QLatin1StringView("00000000-0000")))
+        return id.toString(QUuid::WithBraces).toUpper();
+    return text;
+}
+
+} // namespace qalu::db
+
 namespace qalu::db::detail {
 
 QueryBackend::~QueryBackend() = default;
@@ -29,11 +41,8 @@ QVariant guidText(const QVariant &value)
             qFromLittleEndian<quint16>(u + 6), u[8], u[9], u[10], u[11], u[12], u[13], u[14], u[15]);
         return id.toString(QUuid::WithBraces).toUpper();
     }
-    if (value.typeId() == QMetaType::QString) {
-        const QUuid id(value.toString().trimmed());
-        if (!id.isNull() || value.toString().contains(QLatin1StringView("00000000-0000")))
-            return id.toString(QUuid::WithBraces).toUpper();
-    }
+    if (value.typeId() == QMetaType::QString)
+        return db::guidText(value.toString());
     return value;
 }
 

@@ -8,6 +8,7 @@
 
 #include "db/connection.h"
 #include "db/query_backend.h"
+#include "db/sql_failure.h"
 
 #include <QSqlError>
 #include <QSqlField>

@@ -11,6 +11,7 @@
 
 #include "db/connection.h"
 #include "db/query_backend.h"
+#include "db/sql_failure.h"
 
 #include <QSqlDatabase>
 #include <QSqlDriver>

@@ -1,6 +1,5 @@
 #include "intake/workbook_reader.h"
 
-#include "core/decimal_separator.h"
 #include "intake/cells_to_grid.h"
 #include "intake/price_grid.h"
 #include "intake/xlsx_parts.h"
@@ -21,7 +20,7 @@ void ClearGrid(TStringGrid &grid)
     grid.clearBlock(grid.ColCount(), 0, rows);
 }
 
-bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
+void LoadWorkbookToGrid(TStringGrid &grid, const QString &path, QChar decimalSeparator)
 {
     const QFileInfo info(path);
     if (!info.exists())
@@ -70,12 +69,11 @@ bool LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
     if (const Relationship *r = workbookRels.firstOfType("/sharedStrings"); r && archive.has(r->target))
         archive.parse(r->target, kMaxSharedStrings, shared);
 
-    const std::string separator = toGridText(QString(decimalSeparator())).toStdString();
+    const std::string separator = toGridText(QString(decimalSeparator)).toStdString();
     SheetHandler cells(styles, shared, separator);
     archive.parse(sheet->target, kMaxSheet, cells);
 
     writeCellsToGrid(grid, cells, shared, workbook.date1904, separator);
-    return true;
 }
 
 } // namespace qalu

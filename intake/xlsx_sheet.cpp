@@ -1,5 +1,6 @@
 #include "intake/xlsx_sheet.h"
 
+#include "core/cell_reference.h"
 #include "intake/cell_text.h"
 #include "intake/xlsx_parts.h"
 
@@ -14,10 +15,7 @@ namespace qalu::xlsx {
 
 QString cellName(int col, int row)
 {
-    QString letters;
-    for (int c = col; c > 0; c = (c - 1) / 26)
-        letters.prepend(QChar(u'A' + (c - 1) % 26));
-    return letters + QString::number(row);
+    return cellReference(col - 1, row);
 }
 
 namespace {

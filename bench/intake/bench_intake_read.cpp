@@ -21,7 +21,7 @@ int main(int argc, char *argv[])
     timer.start();
     try {
         qalu::ClearGrid(grid);
-        qalu::LoadWorkbookToGrid(grid, QString::fromLocal8Bit(argv[1]));
+        qalu::LoadWorkbookToGrid(grid, QString::fromLocal8Bit(argv[1]), QChar(u'.'));
     } catch (const qalu::Failure &f) {
         std::fprintf(stderr, "bench_intake_read: %s\n", qPrintable(f.text()));
         return 1;

@@ -8,10 +8,9 @@
 
 #include "floor_run.h"
 
-#include "core/decimal_separator.h"
-#include "db/update_session.h"
 #include "intake/price_grid.h"
 #include "intake/workbook_reader.h"
+#include "update/update_session.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -50,14 +49,14 @@ struct Split
 Split runProgram(const QString &database, const QString &workbook)
 {
     Split s;
-    db::UpdateSession session;
+    update::UpdateSession session;
     session.open(QStringLiteral("Provider=SQLite;Data Source=:memory:"));
     const QVariant handle = session.ADOConnection1.database().driver()->handle();
     loadInto(*static_cast<sqlite3 *const *>(handle.constData()), database);
 
     QElapsedTimer total;
     QElapsedTimer step;
-    db::UpdateRun::Steps steps = session.steps(workbook);
+    update::UpdateRun::Steps steps = session.steps(workbook, QChar(u'.'));
     steps.ClearGrid = [&, clear = steps.ClearGrid] {
         total.start();
         clear();
@@ -68,16 +67,16 @@ Split runProgram(const QString &database, const QString &workbook)
     };
     steps.FindOrAddCategory = [&, resolve = steps.FindOrAddCategory](const QString &name) {
         step.start();
-        db::CategoryResolution category = resolve(name);
+        update::CategoryResolution category = resolve(name);
         s.resolutionMs += double(step.nsecsElapsed()) / 1e6;
         ++s.resolutions;
         return category;
     };
-    const db::UpdateOutcome outcome = session.run(workbook, steps).outcome;
+    const update::UpdateOutcome outcome = session.run(workbook, QChar(u'.'), steps).outcome;
     s.walkMs = double(total.nsecsElapsed()) / 1e6 - s.readMs;
-    if (outcome != db::UpdateOutcome::Completed) {
+    if (outcome != update::UpdateOutcome::Completed) {
         std::fprintf(stderr, "bench_run_split: the run ended with: %s\n",
-            db::updateMessage(outcome).toUtf8().constData());
+            update::updateMessage(outcome).toUtf8().constData());
         std::exit(1);
     }
     return s;
@@ -113,7 +112,6 @@ int main(int argc, char *argv[])
         std::fputs("usage: bench_run_split DATABASE WORKBOOK PRICES.tsv [REPETITIONS]\n", stderr);
         return 1;
     }
-    setDecimalSeparator(QChar(u'.'));
     const QString database = args.at(1);
     const QString workbook = args.at(2);
     const floor_run::Grid grid = floor_run::readTsv(args.at(3).toUtf8().constData());

@@ -3,7 +3,6 @@
 #include "core/decimal_separator.h"
 #include "core/failure.h"
 #include "db/connection.h"
-#include "db/update_run.h"
 #include "skin/tte_button.h"
 
 #include "recording_notifier.h"
@@ -291,7 +290,7 @@ void TestForm1::updateButtonRunsOneUpdate()
 
     QTest::mouseClick(form.UploadBut, Qt::LeftButton);
 
-    const QString expected = qalu::db::updateMessage(qalu::db::UpdateOutcome::ReadFailed);
+    const QString expected = QStringLiteral("حدث خطأ بتحميل الاسعار من الموقع");
     QCOMPARE(notifier.entries, QList<RecordingNotifier::Entry> { message(expected) });
     QVERIFY(form.UploadBut->isEnabled());
 }
@@ -346,7 +345,7 @@ void TestForm1::demoWorkbookAppliedFromTheServer()
     form.UploadBut->Click();
     qputenv("XDG_DATA_HOME", dataHome);
 
-    const QString completed = qalu::db::updateMessage(qalu::db::UpdateOutcome::Completed);
+    const QString completed = QStringLiteral("تمت عملية التحديث بنجاح");
     QCOMPARE(notifier.entries, QList<RecordingNotifier::Entry> { message(completed) });
     QCOMPARE(countRows(database, QStringLiteral("mat00")), medicinesBefore + 3);
     QCOMPARE(countRows(database, QStringLiteral("Category00")), categoriesBefore + 1);

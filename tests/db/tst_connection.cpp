@@ -3,7 +3,9 @@
 // connection names.
 
 #include "db/connection.h"
+#include "db/connection_string.h"
 #include "db/query.h"
+#include "db/sql_failure.h"
 #include "support/testdb.h"
 
 #include <QSqlDatabase>
@@ -117,6 +119,37 @@ private slots:
         c.setConnectionString(connection);
         QVERIFY_THROWS_EXCEPTION(qalu::Failure, c.Open());
         QVERIFY(!c.Connected());
+    }
+
+    // Every spelling of a credential leaves the string whole, and the rest as written.
+    void credentialsRemoved_data()
+    {
+        QTest::addColumn<QString>("connection");
+        QTest::addColumn<QString>("shown");
+        const QString rest = QStringLiteral("Provider=SQLOLEDB;Data Source=.\\sqlexpress;");
+        QTest::newRow("plain") << QStringLiteral("Uid=sa;Pwd=secret;Server=x")
+                               << QStringLiteral("Uid=sa;Server=x");
+        QTest::newRow("double quotes around ; }")
+            << rest + QStringLiteral("Password=\"p;w}d\";X=1") << rest + QStringLiteral("X=1");
+        QTest::newRow("braces, doubled }")
+            << QStringLiteral("Driver={D};Pwd={ab}}c};Uid=u") << QStringLiteral("Driver={D};Uid=u");
+        QTest::newRow("single quotes, doubled '")
+            << QStringLiteral("Pwd='it''s;x';A=b") << QStringLiteral("A=b");
+        QTest::newRow("double quotes, doubled \"")
+            << QStringLiteral("Pwd=\"a\"\"b;x\";A=b") << QStringLiteral("A=b");
+        QTest::newRow("case and blanks around =")
+            << QStringLiteral("A=b; pAsSwOrD  =  s3 ;C=d") << QStringLiteral("A=b; C=d");
+        QTest::newRow("Jet database password")
+            << QStringLiteral("Jet OLEDB:Database Password=zz;A=b") << QStringLiteral("A=b");
+        QTest::newRow("last item, no ;") << QStringLiteral("A=b;PWD=zz") << QStringLiteral("A=b;");
+        QTest::newRow("unclosed quote hides it all") << QStringLiteral(
+            "A=b;Pwd=\"zz") << QStringLiteral("(a connection string that cannot be read, not shown)");
+    }
+    void credentialsRemoved()
+    {
+        QFETCH(QString, connection);
+        QFETCH(QString, shown);
+        QCOMPARE(withoutCredentials(connection), shown);
     }
 
     void errorText_data()

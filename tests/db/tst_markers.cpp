@@ -2,6 +2,7 @@
 // as plain text, lines end in CR LF, and the parameter list follows the text. Also the SQLite
 // isnull( rewrite, which must not touch quoted parts.
 
+#include "core/failure.h"
 #include "db/connection.h"
 #include "db/query.h"
 

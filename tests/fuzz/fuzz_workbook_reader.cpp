@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qalu::TStringGrid grid;
     try {
         qalu::ClearGrid(grid);
-        qalu::LoadWorkbookToGrid(grid, path);
+        qalu::LoadWorkbookToGrid(grid, path, QChar(u'.'));
         // A grid that loaded is consistent: counts at least 1, every stored cell readable.
         if (grid.RowCount() < 1 || grid.ColCount() < 1)
             __builtin_trap();

@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qalu::TStringGrid grid;
     try {
         qalu::ClearGrid(grid);
-        qalu::LoadWorkbookToGrid(grid, path);
+        qalu::LoadWorkbookToGrid(grid, path, QChar(u'.'));
         if (grid.RowCount() < 1 || grid.ColCount() < 1)
             __builtin_trap();
     } catch (const qalu::Failure &) {

@@ -1,4 +1,3 @@
-#include "core/decimal_separator.h"
 #include "core/failure.h"
 #include "intake/cell_text.h"
 #include "intake/price_grid.h"
@@ -43,11 +42,11 @@ class TestWorkbookReader : public QObject
     QString book(const char *name) const { return m_fixtures.path(QString::fromLatin1(name)); }
 
     // Reads a workbook that must load, into a fresh grid cleared as the update run clears it.
-    void load(TStringGrid &grid, const char *name)
+    void load(TStringGrid &grid, const char *name, QChar separator = QLatin1Char('.'))
     {
         qalu::ClearGrid(grid);
         try {
-            QVERIFY(qalu::LoadWorkbookToGrid(grid, book(name)));
+            qalu::LoadWorkbookToGrid(grid, book(name), separator);
         } catch (const qalu::Failure &f) {
             QFAIL(qPrintable(QStringLiteral("unexpected failure: ") + f.text()));
         }
@@ -64,8 +63,6 @@ class TestWorkbookReader : public QObject
 
 private slots:
     void initTestCase() { QVERIFY(m_fixtures.create()); }
-
-    void init() { qalu::setDecimalSeparator(QLatin1Char('.')); }
 
     void generalNumberFormat_data()
     {
@@ -234,9 +231,8 @@ private slots:
         QFETCH(QString, label);
         QFETCH(QString, expected);
         for (const QChar separator : { QLatin1Char('.'), QLatin1Char(',') }) {
-            qalu::setDecimalSeparator(separator);
             TStringGrid grid;
-            load(grid, "numbers.xlsx");
+            load(grid, "numbers.xlsx", separator);
             const int row = rowOf(grid, label);
             QVERIFY2(row >= 0, qPrintable(label));
             QString text = expected;
@@ -384,7 +380,7 @@ private slots:
         grid.setCells(2, 1, "inside, no value in the sheet");
         grid.setCells(3, 0, "right of the rectangle");
         grid.setCells(0, 40, "below the rectangle");
-        QVERIFY(qalu::LoadWorkbookToGrid(grid, book("cli_small.xlsx")));
+        qalu::LoadWorkbookToGrid(grid, book("cli_small.xlsx"), QLatin1Char('.'));
         QCOMPARE(grid.RowCount(), 4);
         QCOMPARE(grid.ColCount(), 3);
         QCOMPARE(grid.Cells(2, 1), QByteArray("tab\there"));
@@ -399,7 +395,8 @@ private slots:
         for (int r = 0; r < 6; ++r)
             for (int c = 0; c < 5; ++c)
                 grid.setCells(c, r, "old");
-        QVERIFY_THROWS_EXCEPTION(qalu::Failure, qalu::LoadWorkbookToGrid(grid, book("error_value.xlsx")));
+        QVERIFY_THROWS_EXCEPTION(
+            qalu::Failure, qalu::LoadWorkbookToGrid(grid, book("error_value.xlsx"), QLatin1Char('.')));
         // Counts were set once the rectangle was known; rows before the error and the cell to its
         // left were written; the error cell and everything after it keep their texts.
         QCOMPARE(grid.RowCount(), 4);
@@ -446,7 +443,7 @@ private slots:
         grid.setCells(0, 0, "before");
         QString text;
         try {
-            qalu::LoadWorkbookToGrid(grid, m_fixtures.path(file));
+            qalu::LoadWorkbookToGrid(grid, m_fixtures.path(file), QLatin1Char('.'));
             QFAIL("the read succeeded");
         } catch (const qalu::Failure &f) {
             text = f.text();

@@ -1,6 +1,6 @@
 #pragma once
 
-// The window's database components without the window (one db::UpdateSession: the connection, the
+// The window's database components without the window (one update::UpdateSession: the connection, the
 // five query objects on it, the price grid and category resolution), opened on a fresh test database (a
 // SQLite file, or a schema on the PostgreSQL test server). A second, independent connection reads the tables
 // back so checks never go through the code under test.
@@ -10,9 +10,10 @@
 //   f.resolver.FindOrAddCategory(...);  f.scalar("select count(*) from TreeView").toInt();
 
 #include "core/failure.h"
-#include "db/update_session.h"
+#include "db/connection_string.h"
 #include "intake/price_grid.h"
 #include "support/testdb.h"
+#include "update/update_session.h"
 
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -157,7 +158,7 @@ public:
     }
 
     QString connectionString;
-    db::UpdateSession session;
+    update::UpdateSession session;
     // The session's members under the names the tests use.
     db::TConnection &ADOConnection1;
     TStringGrid &StringGrid1;
@@ -166,7 +167,7 @@ public:
     db::TQuery &QInsertN;
     db::TQuery &QFindNewCat;
     db::TQuery &QGeneral4;
-    db::CategoryResolver &resolver;
+    update::CategoryResolver &resolver;
 };
 
 } // namespace qalu::testdb

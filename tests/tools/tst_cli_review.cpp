@@ -22,7 +22,7 @@ const QString &ibuprofen = seed::ibuprofen;
 const QString coldMedicines = QStringLiteral("أدوية البرد");
 const QString painkillers = QStringLiteral("مسكنات");
 
-QJsonArray update(const QString &guid, const QJsonValue &salp, const QJsonValue &price1 = QJsonValue())
+QJsonArray updateRow(const QString &guid, const QJsonValue &salp, const QJsonValue &price1 = QJsonValue())
 {
     return QJsonArray { guid, salp, price1 };
 }
@@ -95,10 +95,10 @@ QString sqliteFile(const QString &connection)
 // A list touching every kind of statement the review sends.
 QJsonArray mixedList()
 {
-    return QJsonArray { priceListHeader(), update(amoxicillin, 30, 18.5), update(paracetamol, 12, 9.25),
-        update(QStringLiteral("{00000000-0000-4000-8000-000000000001}"), 1, 1),
+    return QJsonArray { priceListHeader(), updateRow(amoxicillin, 30, 18.5), updateRow(paracetamol, 12, 9.25),
+        updateRow(QStringLiteral("{00000000-0000-4000-8000-000000000001}"), 1, 1),
         insert(5, 6, QStringLiteral("Lozenges"), coldMedicines),
-        insert(7, 8, QStringLiteral("Syrup"), coldMedicines), update(ibuprofen, QStringLiteral("12,5"), 1),
+        insert(7, 8, QStringLiteral("Syrup"), coldMedicines), updateRow(ibuprofen, QStringLiteral("12,5"), 1),
         insert(1, 1, QStringLiteral("Gel"), painkillers) };
 }
 
@@ -120,21 +120,22 @@ private slots:
 
         QTest::newRow("change, same, unknown guid, guid with blanks")
             << none
-            << QJsonArray { h, update(amoxicillin, 30, 18.5), update(paracetamol, QStringLiteral("12"), 9.25),
-                   update(QStringLiteral("{00000000-0000-4000-8000-000000000001}"), 1, 1),
-                   update(QStringLiteral("  ") + ibuprofen + u' ', 17.5, QStringLiteral("14")) }
+            << QJsonArray { h, updateRow(amoxicillin, 30, 18.5),
+                   updateRow(paracetamol, QStringLiteral("12"), 9.25),
+                   updateRow(QStringLiteral("{00000000-0000-4000-8000-000000000001}"), 1, 1),
+                   updateRow(QStringLiteral("  ") + ibuprofen + u' ', 17.5, QStringLiteral("14")) }
             << QStringList() << 4 << QStringLiteral("2 change, 3 same, 4 unknown-guid, 5 same");
         QTest::newRow("empty price cell over a non-zero price")
-            << none << QJsonArray { h, update(amoxicillin, 24) } << QStringList() << 4
+            << none << QJsonArray { h, updateRow(amoxicillin, 24) } << QStringList() << 4
             << QStringLiteral("2 change+to-zero+large-change");
         QTest::newRow("a written 0 is no empty cell")
-            << none << QJsonArray { h, update(amoxicillin, 24, 0) } << QStringList() << 4
+            << none << QJsonArray { h, updateRow(amoxicillin, 24, 0) } << QStringList() << 4
             << QStringLiteral("2 change+large-change");
         QTest::newRow("two thirds up, default limit")
-            << none << QJsonArray { h, update(amoxicillin, 40, 18.5) } << QStringList() << 4
+            << none << QJsonArray { h, updateRow(amoxicillin, 40, 18.5) } << QStringList() << 4
             << QStringLiteral("2 change+large-change");
         QTest::newRow("two thirds up, limit 70")
-            << none << QJsonArray { h, update(amoxicillin, 40, 18.5) }
+            << none << QJsonArray { h, updateRow(amoxicillin, 40, 18.5) }
             << QStringList { QStringLiteral("--change-limit=70") } << 0 << QStringLiteral("2 change");
         QTest::newRow("category created by an earlier row")
             << none
@@ -152,8 +153,8 @@ private slots:
             << QStringLiteral("2 duplicate exists, 3 insert+same-name exists, 4 insert+same-name exists");
         QTest::newRow("stop at a failing cell, later rows not reached")
             << none
-            << QJsonArray { h, update(amoxicillin, 30, 18.5), update(paracetamol, QStringLiteral("12,5"), 9),
-                   update(ibuprofen, 1, 1),
+            << QJsonArray { h, updateRow(amoxicillin, 30, 18.5),
+                   updateRow(paracetamol, QStringLiteral("12,5"), 9), updateRow(ibuprofen, 1, 1),
                    insert(1, 1, QStringLiteral("X"), QStringLiteral("new category")) }
             << QStringList() << 3
             << QStringLiteral("2 change, 3 fails, 4 not-reached, 5 not-reached / stop B3 12,5");
@@ -163,10 +164,10 @@ private slots:
                    insert(QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("X"), coldMedicines) }
             << QStringList() << 3 << QStringLiteral("2 fails / stop C2 y");
         QTest::newRow("a blank price cell is no empty cell")
-            << none << QJsonArray { h, update(amoxicillin, QStringLiteral(" "), 18.5) } << QStringList() << 3
-            << QStringLiteral("2 fails / stop B2  ");
+            << none << QJsonArray { h, updateRow(amoxicillin, QStringLiteral(" "), 18.5) } << QStringList()
+            << 3 << QStringLiteral("2 fails / stop B2  ");
         QTest::newRow("comma separator")
-            << none << QJsonArray { h, update(amoxicillin, QStringLiteral("24,0"), 18.5) }
+            << none << QJsonArray { h, updateRow(amoxicillin, QStringLiteral("24,0"), 18.5) }
             << QStringList { QStringLiteral("--decimal-separator"), QStringLiteral(",") } << 0
             << QStringLiteral("2 same");
     }
@@ -200,7 +201,7 @@ private slots:
         const QString workbook = writeWorkbook(dir,
             QJsonArray { priceListHeader(), QJsonArray { amoxicillin, 30, 18.5, QJsonValue(), 2 },
                 insert(5, 6.5, QStringLiteral(" Lozenges "), coldMedicines),
-                update(paracetamol, QStringLiteral("x")) });
+                updateRow(paracetamol, QStringLiteral("x")) });
         const CliResult json = review(f.connectionString, workbook, { QStringLiteral("--format=json") });
         QCOMPARE(json.exitCode, 3);
         QCOMPARE(json.out,
@@ -249,9 +250,9 @@ private slots:
             return;
         QJsonArray rows { priceListHeader() };
         for (int r = 2; r <= 1500; ++r)
-            rows.append(update(amoxicillin, 24, 18.5));
-        rows.append(update(amoxicillin, QStringLiteral("bad"), 1));
-        rows.append(update(amoxicillin, QStringLiteral("bad"), 1));
+            rows.append(updateRow(amoxicillin, 24, 18.5));
+        rows.append(updateRow(amoxicillin, QStringLiteral("bad"), 1));
+        rows.append(updateRow(amoxicillin, QStringLiteral("bad"), 1));
         QTemporaryDir dir;
         const CliResult r
             = review(f.connectionString, writeWorkbook(dir, rows), { QStringLiteral("--format=json") });
@@ -323,7 +324,7 @@ private slots:
             return;
         QTemporaryDir dir;
         const QString workbook = readable
-            ? writeWorkbook(dir, QJsonArray { priceListHeader(), update(paracetamol, 12, 9.25) })
+            ? writeWorkbook(dir, QJsonArray { priceListHeader(), updateRow(paracetamol, 12, 9.25) })
             : dir.filePath(QStringLiteral("missing.xlsx"));
         const CliResult r = review(connection.isEmpty() ? f.connectionString : connection, workbook, options);
         QCOMPARE(r.exitCode, exitCode);

@@ -1,28 +1,15 @@
-#include "db/update_run.h"
+#include "update/update_run.h"
 
-#include "core/decimal_separator.h"
+#include "core/cell_reference.h"
 #include "core/failure_text.h"
 #include "core/logging.h"
 #include "core/trim.h"
-#include "db/number_rule.h"
 #include "db/query.h"
 #include "intake/price_grid.h"
 
-namespace qalu::db {
+namespace qalu::update {
 
 namespace {
-
-constexpr int rowCap = 1500;
-constexpr qint32 matNumBase = 222000;
-
-const QString updateStatement
-    = QStringLiteral("update mat00 set salp= :a0,price1= :a1,salp2= :a2,price2= :a3  where guid= :a4");
-const QString insertColumns = QStringLiteral(
-    "insert into mat00(MatNum,MatName,MatNameEng,MatNamecop,Price1,salp,price2,salp2,Fact2,price3,"
-    "salp3,Fact3,CatGuid,unit1,unit2,unit3,MatN,FocN,ShapN,contn,dateupN,ShapPharmN)");
-const QString insertValues = QStringLiteral(
-    "values(:a0,:a1,:a2,:a3,:a4,:a5,:a6,:a7,:a8,:a9,:a10,:a11,:a12,:a13,:a14,:a15,:a16,:a17,:a18,"
-    ":a19,:a20,:a21)");
 
 // A price cell that breaks the number rule; the walk turns it into the report's stop.
 struct CellProblem
@@ -32,28 +19,27 @@ struct CellProblem
     QString reason;
 };
 
-// The price cell rule: an empty cell is the byte 0; any other text, untrimmed, must pass the
-// number rule and is bound as a double. Returns the value bound.
-double bindPrice(TQuery &query, int position, const TStringGrid &grid, int col, int row)
+// Binds a price cell by the price cell rule. Returns the value bound.
+double bindPrice(db::TQuery &query, int position, const TStringGrid &grid, int col, int row, QChar separator)
 {
-    const QString text = grid.cellText(col, row);
-    if (text.isEmpty()) {
+    const PriceCell cell = priceCell(grid, col, row, separator);
+    if (cell.empty()) {
         query.setByte(position, 0);
         return 0;
     }
-    double value = 0;
-    if (!parsePriceText(text, decimalSeparator(), &value))
-        throw CellProblem { col, text, priceTextProblem(text, decimalSeparator()) };
-    query.setDouble(position, value);
-    return value;
+    if (!cell.problem.isEmpty())
+        throw CellProblem { col, cell.text, cell.problem };
+    query.setDouble(position, cell.value);
+    return cell.value;
 }
 
 } // namespace
 
-UpdateRun::UpdateRun(TStringGrid &grid, TQuery &qgeneral, Steps steps)
+UpdateRun::UpdateRun(TStringGrid &grid, db::TQuery &qgeneral, Steps steps, QChar decimalSeparator)
     : m_grid(grid)
     , m_qgeneral(qgeneral)
     , m_steps(std::move(steps))
+    , m_separator(decimalSeparator)
 {
 }
 
@@ -91,14 +77,14 @@ UpdateReport UpdateRun::run()
     for (int r = 1; r < rowCount; ++r) {
         RowReport row;
         row.sheetRow = r + 1;
-        if (!m_grid.cellText(0, r).isEmpty()) {
+        if (!m_grid.cellText(colGuid, r).isEmpty()) {
             row.kind = RowKind::Update;
-            row.guid = trimRule(m_grid.cellText(0, r));
+            row.guid = trimRule(m_grid.cellText(colGuid, r));
         } else {
             row.kind = RowKind::Insert;
             row.matNum = r + matNumBase;
-            row.name = trimRule(m_grid.cellText(5, r));
-            row.category = trimRule(m_grid.cellText(7, r));
+            row.name = trimRule(m_grid.cellText(colName, r));
+            row.category = trimRule(m_grid.cellText(colCategory, r));
         }
         report.rows.append(row);
     }
@@ -109,10 +95,11 @@ UpdateReport UpdateRun::run()
             RowReport &row = report.rows[r - 1];
             if (row.kind == RowKind::Update) {
                 m_qgeneral.clearText();
-                m_qgeneral.setText(updateStatement);
+                m_qgeneral.setText(updateStatement());
                 QList<double> prices;
                 for (int position = 0; position < 4; ++position)
-                    prices << bindPrice(m_qgeneral, position, m_grid, position + 1, r);
+                    prices << bindPrice(
+                        m_qgeneral, position, m_grid, updatePriceColumns[size_t(position)], r, m_separator);
                 row.prices = prices;
                 m_qgeneral.setString(4, row.guid);
                 m_qgeneral.ExecSQL();
@@ -121,14 +108,14 @@ UpdateReport UpdateRun::run()
             }
 
             m_qgeneral.clearText();
-            m_qgeneral.appendLine(insertColumns);
-            m_qgeneral.appendLine(insertValues);
+            m_qgeneral.appendLine(insertColumns());
+            m_qgeneral.appendLine(insertValues());
             m_qgeneral.setInteger(0, row.matNum);
             m_qgeneral.setString(1, row.name);
             m_qgeneral.setString(2, row.name);
-            m_qgeneral.setString(3, trimRule(m_grid.cellText(8, r)));
-            const double price1 = bindPrice(m_qgeneral, 4, m_grid, 2, r);
-            const double salp = bindPrice(m_qgeneral, 5, m_grid, 1, r);
+            m_qgeneral.setString(3, trimRule(m_grid.cellText(colMatNamecop, r)));
+            const double price1 = bindPrice(m_qgeneral, 4, m_grid, insertPriceColumns[0], r, m_separator);
+            const double salp = bindPrice(m_qgeneral, 5, m_grid, insertPriceColumns[1], r, m_separator);
             row.prices = { salp, price1 };
             for (int position = 6; position <= 11; ++position)
                 m_qgeneral.setByte(position, 0);
@@ -143,16 +130,15 @@ UpdateReport UpdateRun::run()
             m_qgeneral.setString(15, QStringLiteral("وحدة3"));
             m_qgeneral.setString(16, QStringLiteral(""));
             m_qgeneral.setString(17, QStringLiteral(""));
-            m_qgeneral.setString(18, trimRule(m_grid.cellText(10, r)));
+            m_qgeneral.setString(18, trimRule(m_grid.cellText(colShapN, r)));
             m_qgeneral.setString(19, QStringLiteral(""));
             m_qgeneral.setString(20, QStringLiteral("1-1-1800"));
-            m_qgeneral.setString(21, trimRule(m_grid.cellText(9, r)));
+            m_qgeneral.setString(21, trimRule(m_grid.cellText(colShapPharmN, r)));
             m_qgeneral.ExecSQL();
             row.status = RowStatus::Applied;
         }
     } catch (const CellProblem &problem) {
-        report.stop = RowFailure { r + 1, columnName(problem.col) + QString::number(r + 1), problem.text,
-            problem.reason };
+        report.stop = RowFailure { r + 1, cellReference(problem.col, r + 1), problem.text, problem.reason };
     } catch (...) {
         report.stop = RowFailure { r + 1, QString(), QString(), failureText(std::current_exception()) };
     }
@@ -165,4 +151,4 @@ UpdateReport UpdateRun::run()
     return report;
 }
 
-} // namespace qalu::db
+} // namespace qalu::update

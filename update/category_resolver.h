@@ -3,8 +3,10 @@
 #include <QString>
 
 namespace qalu::db {
-
 class TQuery;
+}
+
+namespace qalu::update {
 
 struct CategoryResolution
 {
@@ -19,17 +21,18 @@ struct CategoryResolution
 class CategoryResolver
 {
 public:
-    CategoryResolver(TQuery &QFindNewCat, TQuery &QGeneral4, TQuery &QInsertN, TQuery &QGeneral6);
+    CategoryResolver(
+        db::TQuery &QFindNewCat, db::TQuery &QGeneral4, db::TQuery &QInsertN, db::TQuery &QGeneral6);
 
     CategoryResolution Resolve(const QString &name);
     QString FindOrAddCategory(const QString &name) { return Resolve(name).guid; }
     qint32 NextCategoryNumber();
 
 private:
-    TQuery &m_findNewCat;
-    TQuery &m_general4;
-    TQuery &m_insertN;
-    TQuery &m_general6;
+    db::TQuery &m_findNewCat;
+    db::TQuery &m_general4;
+    db::TQuery &m_insertN;
+    db::TQuery &m_general6;
 };
 
-} // namespace qalu::db
+} // namespace qalu::update

@@ -1,54 +1,41 @@
-#include "db/run_journal.h"
+#include "update/run_journal.h"
 
 #include "core/failure.h"
 #include "core/failure_text.h"
 #include "core/logging.h"
 #include "core/trim.h"
 #include "db/connection.h"
+#include "db/query.h"
 #include "intake/price_grid.h"
+#include "update/report_json.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QMultiHash>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStandardPaths>
 
 #include <optional>
 
-namespace qalu::db {
+namespace qalu::update {
 
 namespace {
 
-// The cap of 1500 sheet rows leaves at most 1499 guids, so every list is one select: within SQL
-// Server's 2100 parameters and SQLite's 32766 (since 3.32). An older SQLite refuses it, and the
-// refused batch is then asked for guid by guid below.
+// The cap of rowCap sheet rows leaves fewer guids than this, so every list is one select: within
+// SQL Server's 2100 parameters and SQLite's 32766 (since 3.32). An older SQLite refuses it, and
+// the refused batch is then asked for guid by guid below.
 constexpr int guidsPerSelect = 2000;
+static_assert(rowCap <= guidsPerSelect);
 
 double number(const QVariant &value)
 {
     bool ok = false;
     const double d = value.toDouble(&ok);
     return ok ? d : 0;
-}
-
-QString sha256Of(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
-        return QString();
-    return QString::fromLatin1(hash.result().toHex());
 }
 
 // run-YYYYMMDDTHHMMSS.mmmZ-NN.json: sorts by time, unique within a millisecond by NN.
@@ -62,62 +49,45 @@ QString freeFileName(const QDir &dir, const QDateTime &utc)
     }
 }
 
-} // namespace
-
-namespace {
-
-// A guid as a database that compares guids as uuids sees it: psqlODBC hands uuids back bare and
-// in lower case, SQL Server ignores case.
-QString guidKey(const QString &guid)
-{
-    QString key = guid.trimmed().toLower();
-    key.remove(u'{').remove(u'}');
-    return key;
-}
-
 // One select for `batch`; the rows land under the guid texts asked for.
-void selectPrices(QSqlQuery &query, const QStringList &batch, PriceSnapshot &snapshot)
+void selectPrices(db::TQuery &query, const QStringList &batch, PriceSnapshot &snapshot)
 {
     QStringList marks;
-    marks.fill(QStringLiteral("?"), batch.size());
-    if (!query.prepare(QStringLiteral("select guid,salp,price1,salp2,price2 from mat00 where guid in (%1)")
-                           .arg(marks.join(u','))))
-        throw sqlFailure(query.lastError());
-    for (int i = 0; i < batch.size(); ++i)
-        query.bindValue(i, batch[i]);
-    if (!query.exec())
-        throw sqlFailure(query.lastError());
-    // Looked up by hash: a row for each of up to 1499 guids, and a linear search per row made the
-    // snapshot take seconds on a server that hands guids back in its own spelling.
+    for (qsizetype i = 0; i < batch.size(); ++i)
+        marks << QStringLiteral(":a%1").arg(i);
+    query.clearText();
+    query.setText(QStringLiteral("select guid,salp,price1,salp2,price2 from mat00 where guid in (%1)")
+                      .arg(marks.join(u',')));
+    for (qsizetype i = 0; i < batch.size(); ++i)
+        query.setString(int(i), batch[i]);
+    query.Open();
+    // The query object hands guids back in its own spelling; a list may spell them otherwise.
+    // Looked up by hash: a search per row made the snapshot take seconds on a server.
     const QSet<QString> exact(batch.cbegin(), batch.cend());
-    QMultiHash<QString, QString> byKey;
-    while (query.next()) {
-        const QString found = query.value(0).toString();
-        const Prices prices { number(query.value(1)), number(query.value(2)), number(query.value(3)),
-            number(query.value(4)) };
+    QMultiHash<QString, QString> bySpelling;
+    for (; !query.Eof(); query.Next()) {
+        const QString found = query.fieldValue(0).toString();
+        const Prices prices { number(query.fieldValue(1)), number(query.fieldValue(2)),
+            number(query.fieldValue(3)), number(query.fieldValue(4)) };
         if (exact.contains(found)) {
             snapshot.insert(found, prices);
             continue;
         }
-        if (byKey.isEmpty()) {
+        if (bySpelling.isEmpty()) {
             for (const QString &asked : batch)
-                byKey.insert(guidKey(asked), asked);
+                bySpelling.insert(db::guidText(asked), asked);
         }
-        for (const QString &asked : byKey.values(guidKey(found)))
+        for (const QString &asked : bySpelling.values(db::guidText(found)))
             snapshot.insert(asked, prices);
     }
-    query.finish();
 }
 
 } // namespace
 
-PriceSnapshot readPrices(TConnection &connection, const QStringList &guids)
+PriceSnapshot readPrices(db::TConnection &connection, const QStringList &guids)
 {
     PriceSnapshot snapshot;
-    if (!connection.Connected())
-        connection.Open();
-    QSqlQuery query(connection.database());
-    query.setForwardOnly(true);
+    db::TQuery query(connection, QStringLiteral("QJournalSnapshot"));
     for (qsizetype first = 0; first < guids.size(); first += guidsPerSelect) {
         const QStringList batch = guids.mid(first, guidsPerSelect);
         try {
@@ -150,21 +120,11 @@ QStringList updateGuids(const TStringGrid &grid)
 {
     QStringList guids;
     for (int r = 1; r < grid.RowCount(); ++r) {
-        if (!grid.cellText(0, r).isEmpty())
-            guids << trimRule(grid.cellText(0, r));
+        if (!grid.cellText(colGuid, r).isEmpty())
+            guids << trimRule(grid.cellText(colGuid, r));
     }
     guids.removeDuplicates();
     return guids;
-}
-
-QString withoutPassword(const QString &connectionString)
-{
-    // The whole key=value pair goes, braced values included.
-    static const QRegularExpression password(
-        QStringLiteral("(?:^|(?<=;))\\s*(?:pwd|password)\\s*=(?:\\s*\\{[^}]*\\}?|[^;]*);?"),
-        QRegularExpression::CaseInsensitiveOption);
-    QString text = connectionString;
-    return text.remove(password);
 }
 
 QString defaultJournalFolder()
@@ -185,7 +145,23 @@ QStringList journalFiles(const QString &folder)
     return paths;
 }
 
-RunJournal::RunJournal(TConnection &connection, QString folder)
+QString findJournal(const QString &folder, const QString &name)
+{
+    if (name == u"latest") {
+        const QStringList files = journalFiles(folder);
+        if (files.isEmpty())
+            throw BadInput(QStringLiteral("no journals in '%1'").arg(folder));
+        return files.constLast();
+    }
+    if (QFileInfo(name).isFile())
+        return name;
+    const QString inFolder = QDir(folder).filePath(name);
+    if (!name.contains(u'/') && QFileInfo(inFolder).isFile())
+        return inFolder;
+    throw BadInput(QStringLiteral("no journal '%1' (nor in '%2')").arg(name, folder));
+}
+
+RunJournal::RunJournal(db::TConnection &connection, QString folder)
     : m_connection(connection)
     , m_folder(folder.isEmpty() ? defaultJournalFolder() : std::move(folder))
 {
@@ -212,24 +188,8 @@ QString RunJournal::write(const UpdateReport &report)
     if (failure.isEmpty() && !QDir().mkpath(m_folder))
         failure = QStringLiteral("cannot create the folder '%1'").arg(m_folder);
     if (failure.isEmpty()) {
-        QJsonArray snapshot;
-        for (auto it = m_snapshot.cbegin(); it != m_snapshot.cend(); ++it) {
-            snapshot.append(QJsonObject { { QStringLiteral("guid"), it.key() },
-                { QStringLiteral("old"), QJsonArray { it->at(0), it->at(1), it->at(2), it->at(3) } } });
-        }
-        const QString sha = sha256Of(report.workbook);
-        const QJsonObject journal {
-            { QStringLiteral("journal"), 1 },
-            { QStringLiteral("time"), now.toString(Qt::ISODateWithMs) },
-            { QStringLiteral("workbook"),
-                report.workbook.isEmpty() ? QString() : QFileInfo(report.workbook).absoluteFilePath() },
-            { QStringLiteral("workbook_sha256"), sha.isEmpty() ? QJsonValue() : QJsonValue(sha) },
-            { QStringLiteral("database"), withoutPassword(m_connection.connectionString()) },
-            { QStringLiteral("snapshot_taken"), m_taken },
-            { QStringLiteral("snapshot"), snapshot },
-            { QStringLiteral("outcome"), reportToJson(report).value(QStringLiteral("outcome")) },
-            { QStringLiteral("report"), reportToJson(report) },
-        };
+        const QJsonObject journal
+            = journalToJson(now, m_connection.connectionString(), m_taken, m_snapshot, report);
         m_filePath = dir.filePath(freeFileName(dir, now));
         QSaveFile file(m_filePath);
         if (file.open(QIODevice::WriteOnly)) {
@@ -254,4 +214,4 @@ QString RunJournal::write(const UpdateReport &report)
     return QString();
 }
 
-} // namespace qalu::db
+} // namespace qalu::update

@@ -1,12 +1,12 @@
-#include "db/category_resolver.h"
+#include "update/category_resolver.h"
 
 #include "core/trim.h"
 #include "db/query.h"
 
-namespace qalu::db {
+namespace qalu::update {
 
 CategoryResolver::CategoryResolver(
-    TQuery &QFindNewCat, TQuery &QGeneral4, TQuery &QInsertN, TQuery &QGeneral6)
+    db::TQuery &QFindNewCat, db::TQuery &QGeneral4, db::TQuery &QInsertN, db::TQuery &QGeneral6)
     : m_findNewCat(QFindNewCat)
     , m_general4(QGeneral4)
     , m_insertN(QInsertN)
@@ -75,4 +75,4 @@ CategoryResolution CategoryResolver::Resolve(const QString &name)
     return { newGuid, true };
 }
 
-} // namespace qalu::db
+} // namespace qalu::update

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "db/category_resolver.h"
-#include "db/update_report.h"
+#include "update/category_resolver.h"
+#include "update/update_report.h"
 
+#include <QChar>
 #include <QString>
 
 #include <functional>
@@ -12,12 +13,15 @@ class TStringGrid;
 }
 
 namespace qalu::db {
-
 class TQuery;
+}
 
-// The price update run: reads the workbook into the grid, caps it at 1500 rows and applies grid
-// rows 1..N-1 to mat00 through `qgeneral`, one self-committing statement per row. The window and
-// qalu-cli both run it; they turn the report's outcome into the message.
+namespace qalu::update {
+
+// The price update run: reads the workbook into the grid, caps it at rowCap rows and applies
+// grid rows 1..N-1 to mat00 through `qgeneral`, one self-committing statement per row, parsing
+// prices with the decimal separator the reader wrote them with. The window and qalu-cli both run
+// it; they turn the report's outcome into the message.
 class UpdateRun
 {
 public:
@@ -31,14 +35,15 @@ public:
         std::function<void(const TStringGrid &)> AfterRead;
     };
 
-    UpdateRun(TStringGrid &grid, TQuery &qgeneral, Steps steps);
+    UpdateRun(TStringGrid &grid, db::TQuery &qgeneral, Steps steps, QChar decimalSeparator);
     // The report's workbook is left empty: the steps know the file, the run does not.
     UpdateReport run();
 
 private:
     TStringGrid &m_grid;
-    TQuery &m_qgeneral;
+    db::TQuery &m_qgeneral;
     Steps m_steps;
+    QChar m_separator;
 };
 
-} // namespace qalu::db
+} // namespace qalu::update

@@ -1,20 +1,17 @@
-#include "db/journal_restore.h"
-
 #include "core/failure.h"
-#include "db/connection.h"
+#include "db/connection_string.h"
+#include "update/report_json.h"
 
+#include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSet>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 
 #include <cmath>
 
-namespace qalu::db {
+namespace qalu::update {
 
 namespace {
 
@@ -29,7 +26,7 @@ public:
 
     [[noreturn]] void fail(const QString &where, const QString &what) const
     {
-        throw JournalProblem { QStringLiteral("%1: %2 %3").arg(m_file, where, what) };
+        throw BadInput(QStringLiteral("%1: %2 %3").arg(m_file, where, what));
     }
 
     QJsonValue member(const QJsonObject &o, const QString &where, const char *key) const
@@ -102,9 +99,33 @@ private:
 
 } // namespace
 
-bool samePrice(double a, double b)
+QJsonObject journalToJson(const QDateTime &utc, const QString &connectionString, bool snapshotTaken,
+    const PriceSnapshot &snapshot, const UpdateReport &report)
 {
-    return std::abs(a - b) <= 1e-9 * std::max({ 1.0, std::abs(a), std::abs(b) });
+    QJsonArray old;
+    for (auto it = snapshot.cbegin(); it != snapshot.cend(); ++it) {
+        old.append(QJsonObject { { QStringLiteral("guid"), it.key() },
+            { QStringLiteral("old"), QJsonArray { it->at(0), it->at(1), it->at(2), it->at(3) } } });
+    }
+    QString sha;
+    if (QFile file(report.workbook); file.open(QIODevice::ReadOnly)) {
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        if (hash.addData(&file))
+            sha = QString::fromLatin1(hash.result().toHex());
+    }
+    const QJsonObject reportJson = reportToJson(report);
+    return QJsonObject {
+        { QStringLiteral("journal"), 1 },
+        { QStringLiteral("time"), utc.toString(Qt::ISODateWithMs) },
+        { QStringLiteral("workbook"),
+            report.workbook.isEmpty() ? QString() : QFileInfo(report.workbook).absoluteFilePath() },
+        { QStringLiteral("workbook_sha256"), sha.isEmpty() ? QJsonValue() : QJsonValue(sha) },
+        { QStringLiteral("database"), db::withoutCredentials(connectionString) },
+        { QStringLiteral("snapshot_taken"), snapshotTaken },
+        { QStringLiteral("snapshot"), old },
+        { QStringLiteral("outcome"), reportJson.value(QStringLiteral("outcome")) },
+        { QStringLiteral("report"), reportJson },
+    };
 }
 
 Journal readJournal(const QString &path)
@@ -112,17 +133,17 @@ Journal readJournal(const QString &path)
     const Reader r(path);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw JournalProblem { QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString()) };
+        throw BadInput(QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString()));
     // Journals are small; anything far larger is not one.
     if (file.size() > 256 * 1024 * 1024)
         r.fail(QString(), QStringLiteral("is too large to be a journal"));
     QJsonParseError error {};
     const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
     if (error.error != QJsonParseError::NoError)
-        throw JournalProblem { QStringLiteral("%1: not a journal (broken JSON at byte %2: %3)")
-                                   .arg(path)
-                                   .arg(error.offset)
-                                   .arg(error.errorString()) };
+        throw BadInput(QStringLiteral("%1: not a journal (broken JSON at byte %2: %3)")
+                           .arg(path)
+                           .arg(error.offset)
+                           .arg(error.errorString()));
     const QJsonObject top
         = r.object(doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(), QStringLiteral("the document"));
     const QString root = QStringLiteral("the journal");
@@ -208,68 +229,17 @@ Journal readJournal(const QString &path)
     return j;
 }
 
-QList<RestoreItem> restoreJournal(TConnection &connection, const Journal &journal, bool force, bool dryRun)
+QJsonObject journalEntryJson(const QString &fileName, const Journal &journal)
 {
-    if (!connection.Connected())
-        connection.Open();
-    QSqlDatabase db = connection.database();
-    const bool writing = !dryRun && !journal.changes.isEmpty();
-    // Read and write in one transaction, so no one changes a price between the look and the write.
-    if (writing && !db.transaction())
-        throw sqlFailure(db.lastError());
-    try {
-        QStringList guids;
-        for (const JournalChange &change : journal.changes)
-            guids << change.guid;
-        const PriceSnapshot current = readPrices(connection, guids);
-
-        QList<RestoreItem> items;
-        for (const JournalChange &change : journal.changes) {
-            const auto now = current.constFind(change.guid);
-            if (now == current.cend())
-                throw JournalProblem { QStringLiteral(
-                    "%1: the medicine %2 is not in this database (is the journal "
-                    "of another database?); nothing was changed")
-                                           .arg(journal.file, change.guid) };
-            RestoreItem item { change, *now, RestoreState::Restored };
-            const auto same = [](const Prices &a, const Prices &b) {
-                for (size_t i = 0; i < 4; ++i) {
-                    if (!samePrice(a[i], b[i]))
-                        return false;
-                }
-                return true;
-            };
-            if (same(*now, change.old))
-                item.state = RestoreState::AlreadyOld;
-            else if (!same(*now, change.written))
-                item.state = force ? RestoreState::Forced : RestoreState::LeftAlone;
-            items.append(item);
-        }
-
-        if (writing) {
-            QSqlQuery update(db);
-            if (!update.prepare(
-                    QStringLiteral("update mat00 set salp= ?,price1= ?,salp2= ?,price2= ? where guid= ?")))
-                throw sqlFailure(update.lastError());
-            for (const RestoreItem &item : items) {
-                if (item.state != RestoreState::Restored && item.state != RestoreState::Forced)
-                    continue;
-                for (int i = 0; i < 4; ++i)
-                    update.bindValue(i, item.change.old[size_t(i)]);
-                update.bindValue(4, item.change.guid);
-                if (!update.exec())
-                    throw sqlFailure(update.lastError());
-            }
-            update.finish();
-            if (!db.commit())
-                throw sqlFailure(db.lastError());
-        }
-        return items;
-    } catch (...) {
-        if (writing)
-            db.rollback();
-        throw;
-    }
+    return QJsonObject { { QStringLiteral("file"), fileName }, { QStringLiteral("time"), journal.time },
+        { QStringLiteral("workbook"), journal.workbook }, { QStringLiteral("outcome"), journal.outcome },
+        { QStringLiteral("changed"), journal.changes.size() },
+        { QStringLiteral("inserted"), journal.inserts.size() } };
 }
 
-} // namespace qalu::db
+QJsonObject unreadableJournalJson(const QString &fileName, const QString &problem)
+{
+    return QJsonObject { { QStringLiteral("file"), fileName }, { QStringLiteral("unreadable"), problem } };
+}
+
+} // namespace qalu::update

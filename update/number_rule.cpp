@@ -1,6 +1,4 @@
-#include "db/number_rule.h"
-
-#include "core/failure.h"
+#include "update/number_rule.h"
 
 #include <algorithm>
 #include <bit>
@@ -10,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qalu::db {
+namespace qalu::update {
 
 namespace {
 
@@ -263,25 +261,13 @@ bool parse(const QString &text, QChar decimalSeparator, double *value, QString *
 
 } // namespace
 
-bool parsePriceText(const QString &text, QChar decimalSeparator, double *value)
+PriceText parsePrice(const QString &text, QChar decimalSeparator)
 {
-    return parse(text, decimalSeparator, value, nullptr);
-}
-
-QString priceTextProblem(const QString &text, QChar decimalSeparator)
-{
+    PriceText result;
     double value = 0;
-    QString problem;
-    parse(text, decimalSeparator, &value, &problem);
-    return problem;
+    if (parse(text, decimalSeparator, &value, &result.problem))
+        result.value = value;
+    return result;
 }
 
-double priceFromText(const QString &text, QChar decimalSeparator)
-{
-    double value = 0;
-    if (!parsePriceText(text, decimalSeparator, &value))
-        throw Failure(QStringLiteral("'%1' is not a valid floating point value").arg(text));
-    return value;
-}
-
-} // namespace qalu::db
+} // namespace qalu::update

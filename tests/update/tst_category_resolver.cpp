@@ -2,7 +2,7 @@
 // number and its tree node under the root, and what it sends on which query object.
 
 #include "core/trim.h"
-#include "db/category_resolver.h"
+#include "update/category_resolver.h"
 
 #include "support/pharmacy_fixture.h"
 #include "support/sqlite_trace.h"

@@ -2,9 +2,9 @@
 // (the workbook path end to end is exercised through qalu-cli in tests/tools): which rows are
 // applied, with which values, what a failing row leaves behind, and the one outcome of a run.
 
-#include "db/update_run.h"
+#include "update/report_json.h"
+#include "update/update_run.h"
 
-#include "core/decimal_separator.h"
 #include "core/trim.h"
 #include "support/pharmacy_fixture.h"
 #include "support/sqlite_trace.h"
@@ -14,11 +14,11 @@
 #include <QtTest>
 
 using namespace qalu;
-using qalu::db::UpdateOutcome;
-using qalu::db::UpdateRun;
 using qalu::testdb::Backend;
 using qalu::testdb::normalGuid;
 using qalu::testdb::PharmacyFixture;
+using qalu::update::UpdateOutcome;
+using qalu::update::UpdateRun;
 
 Q_DECLARE_METATYPE(qalu::testdb::Backend)
 
@@ -71,12 +71,13 @@ struct RunHarness
     PharmacyFixture &f;
     Sheet sheet;
     int resolutions = 0;
-    db::UpdateReport report;
+    update::UpdateReport report;
     std::function<void(const TStringGrid &)> afterRead;
+    QChar separator { u'.' };
 
     UpdateOutcome run()
     {
-        db::UpdateRun::Steps steps = f.session.steps(QStringLiteral("list.xlsx"));
+        update::UpdateRun::Steps steps = f.session.steps(QStringLiteral("list.xlsx"), separator);
         steps.ClearGrid = [this] { ClearGrid(); };
         steps.LoadWorkbookToGrid = [this] { load(); };
         steps.FindOrAddCategory = [this, resolve = steps.FindOrAddCategory](const QString &name) {
@@ -84,7 +85,7 @@ struct RunHarness
             return resolve(name);
         };
         steps.AfterRead = afterRead;
-        report = f.session.run(QStringLiteral("list.xlsx"), steps);
+        report = f.session.run(QStringLiteral("list.xlsx"), separator, steps);
         return report.outcome;
     }
 
@@ -125,8 +126,6 @@ class TestUpdateRun : public QObject
 {
     Q_OBJECT
 private slots:
-    void init() { setDecimalSeparator(QChar(u'.')); }
-
     // Update rows and insert rows mixed; a new category shared by two rows is created once.
     void appliesUpdateAndInsertRows_data() { addBackendRows(); }
     void appliesUpdateAndInsertRows()
@@ -308,10 +307,10 @@ private slots:
         PharmacyFixture f;
         if (!f.open(backend))
             return;
-        setDecimalSeparator(separator.at(0));
         const int medicines = f.count(QStringLiteral("mat00"));
         const int categories = f.count(QStringLiteral("Category00"));
         RunHarness h(f);
+        h.separator = separator.at(0);
         h.sheet.rows = { header(), updateRow(amoxicillin, QStringLiteral("50"), QStringLiteral("40")),
             insertRow(
                 QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("Before"), QStringLiteral("مسكنات")),
@@ -395,10 +394,11 @@ private slots:
                     f.StringGrid1.setCellText(1, 1, QStringLiteral("1"));
                     throw Failure(QStringLiteral("unreadable"));
                 },
-                [&](const QString &) -> db::CategoryResolution {
+                [&](const QString &) -> update::CategoryResolution {
                     throw Failure(QStringLiteral("not reached"));
                 },
-                {} });
+                {} },
+            QChar(u'.'));
         QCOMPARE(run.run().outcome, UpdateOutcome::ReadFailed);
         QCOMPARE(loads, inClear ? 0 : 1);
         QVERIFY(f.qgeneral.lines().isEmpty());
@@ -556,7 +556,7 @@ private slots:
         RunHarness h(f);
         h.sheet.rows = rows;
         h.run();
-        const QJsonObject actual = db::reportToJson(h.report);
+        const QJsonObject actual = update::reportToJson(h.report);
         QJsonParseError error;
         const QJsonObject want = QJsonDocument::fromJson(expected, &error).object();
         QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace qalu::db {
+
+// What an ADO-style connection string maps to.
+struct DriverTarget
+{
+    QString driver; // "QSQLITE" or "QODBC"
+    QString databaseName; // the file for QSQLITE, the ODBC connection string for QODBC
+    QString connectOptions; // Qt connect options (busy timeout, ODBC version, login timeout)
+};
+
+// Maps the ADO-style connection string to a Qt SQL driver. Throws qalu::Failure with a clear text
+// for an unknown provider or a malformed string.
+DriverTarget mapConnectionString(const QString &connectionString);
+
+// Which SQL Server ODBC driver a SQL Server provider maps to: Windows' own "{SQL Server}", or
+// FreeTDS elsewhere. The one-argument form uses the platform the program runs on.
+enum class SqlServerOdbc { Windows, FreeTds };
+DriverTarget mapConnectionString(const QString &connectionString, SqlServerOdbc odbc);
+
+// One "key=value" item of a connection string, where it stands in the text.
+struct ConnectionItem
+{
+    QString key; // trimmed, lower case
+    QString value; // unquoted
+    qsizetype begin = 0; // the item's text, its separating ';' included
+    qsizetype end = 0;
+};
+
+// How values may be quoted: ADO's ' and " (a doubled quote stands for itself), and with
+// OdbcBraces also ODBC's {...} (a doubled } stands for itself).
+enum class ValueQuoting { Ado, AdoAndOdbcBraces };
+
+// Splits "key=value;key=value". Throws qalu::Failure for an item without '=' or name, an
+// unclosed quote, or text after a quoted value.
+QList<ConnectionItem> connectionItems(const QString &text, ValueQuoting quoting = ValueQuoting::Ado);
+
+// The connection string with every credential item taken out (Pwd, Password, and Jet's
+// "Database Password" keys, in any case), for display and storage. The rest is kept as written.
+// A string too malformed to split is replaced whole, since a password could hide anywhere in it.
+QString withoutCredentials(const QString &connectionString);
+
+} // namespace qalu::db

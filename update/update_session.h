@@ -1,0 +1,53 @@
+#pragma once
+
+#include "db/connection.h"
+#include "db/query.h"
+#include "intake/price_grid.h"
+#include "update/category_resolver.h"
+#include "update/update_run.h"
+
+#include <QChar>
+#include <QString>
+
+#include <optional>
+
+namespace qalu::update {
+
+// The update components wired once, in the window's order: the connection, the grid, the five
+// query objects on the connection, and category resolution on four of them. The window owns one,
+// and so does qalu-cli apply; members keep the window's names so code reads the same in both
+// places. Not copyable: the query objects hold the connection by reference.
+class UpdateSession
+{
+public:
+    UpdateSession();
+    UpdateSession(const UpdateSession &) = delete;
+    UpdateSession &operator=(const UpdateSession &) = delete;
+
+    // Sets the connection string and opens the connection; throws qalu::Failure.
+    void open(const QString &connectionString);
+
+    // The run's steps on this session: the grid cleared, `workbook` read into it with
+    // `decimalSeparator`, categories resolved by `resolver`. Callers may replace any step (the
+    // window uses its own methods, tests fill the grid themselves).
+    UpdateRun::Steps steps(const QString &workbook, QChar decimalSeparator);
+
+    // One run with the given steps, prices parsed with `decimalSeparator`; the report names
+    // `workbook`. With a journal folder (empty: the default folder) the run keeps its journal
+    // there: the old prices read before the first row statement (the journal takes the AfterRead
+    // step), the journal written after the run; why none could be written goes to `journalFailure`, never
+    // into the run.
+    UpdateReport run(const QString &workbook, QChar decimalSeparator, UpdateRun::Steps steps,
+        const std::optional<QString> &journalFolder = std::nullopt, QString *journalFailure = nullptr);
+
+    db::TConnection ADOConnection1;
+    TStringGrid StringGrid1;
+    db::TQuery qgeneral;
+    db::TQuery QGeneral6;
+    db::TQuery QInsertN;
+    db::TQuery QFindNewCat;
+    db::TQuery QGeneral4;
+    CategoryResolver resolver;
+};
+
+} // namespace qalu::update
