@@ -1,28 +1,59 @@
-#include "commands.h"
+#include "command.h"
 
 #include "core/decimal_separator.h"
-#include "core/failure_text.h"
-#include "core/messages.h"
-#include "db/run_journal.h"
-#include "db/update_session.h"
-#include "intake/price_grid.h"
+#include "update/report_json.h"
+#include "update/update_session.h"
 
 #include <QJsonDocument>
 #include <QSaveFile>
-
-#include <cstdio>
-#include <optional>
 
 namespace qalu::cli {
 
 namespace {
 
+const char help[]
+    = "Usage: qalu-cli apply --connection CONNECTION-STRING [--decimal-separator C] [--report FILE]\n"
+      "                     [--no-journal] [--journal-dir DIR] WORKBOOK\n"
+      "\n"
+      "Applies the price list WORKBOOK (.xlsx) to the pharmacy database exactly as the window's\n"
+      "update button does: every row below the header updates a medicine's prices by its guid or\n"
+      "inserts a new medicine (creating its category when needed); rows after sheet row 1500 are\n"
+      "not read. Each statement commits by itself, so a failing row leaves the rows before it\n"
+      "applied. 'qalu-cli review' shows beforehand what this would do.\n"
+      "\n"
+      "Options (--opt=value and --opt value are the same):\n"
+      "  --connection CONNECTION-STRING  the ADO-style connection string, e.g.\n"
+      "                                  \"Provider=SQLite;Data Source=/path/pharmacy.db\"\n"
+      "  --decimal-separator C           the one-character decimal separator of the price texts\n"
+      "                                  (default: the locale's, '.' when it is not one character)\n"
+      "  --report FILE                   also write the run's report as JSON to FILE: every row\n"
+      "                                  below the header with what happened to it, where and why\n"
+      "                                  the run stopped, the rows cut off after row 1500\n"
+      "  --no-journal                    keep no journal of this run\n"
+      "  --journal-dir DIR               keep the run's journal in DIR\n"
+      "  -h, --help                      show this text\n"
+      "  --version                       show the program's version\n"
+      "\n"
+      "Output (UTF-8, standard output): the one message the window would show; after a\n"
+      "connection failure the database's error text follows it. When a row fails, one line\n"
+      "'row N: REASON' (N the sheet row) goes to standard error.\n"
+      "Exit status:\n"
+      "  0  \"تمت عملية التحديث بنجاح\" (every row applied)\n"
+      "  1  connection failure: \"هناك مشكلة بالارتباط بقاعدة البيانات\" and, on the next line,\n"
+      "     the database's error text, both on standard output\n"
+      "  2  \"حدث خطأ بتحميل الاسعار من الموقع\" (the workbook could not be read; database untouched)\n"
+      "  3  \"لم يتم تحديث جميع الاسعار بطريقة صحيحة ..يرجى اعادة التحديث\" (a row failed; the rows\n"
+      "     before it stay applied)\n"
+      "  5  the run ended as above but the --report FILE could not be written (one line on\n"
+      "     standard error)\n"
+      "  64 usage error: nothing on standard output, one line on standard error\n";
+
 // Writes the report whole or not at all. Returns false after a line on standard error.
-bool writeReport(const QString &path, const db::UpdateReport &report)
+bool writeReport(const QString &path, const update::UpdateReport &report)
 {
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly)) {
-        file.write(QJsonDocument(db::reportToJson(report)).toJson(QJsonDocument::Indented));
+        file.write(QJsonDocument(update::reportToJson(report)).toJson(QJsonDocument::Indented));
         if (file.commit())
             return true;
     }
@@ -33,50 +64,50 @@ bool writeReport(const QString &path, const db::UpdateReport &report)
 
 } // namespace
 
-int runApply(const ApplyOptions &options)
+int runApply(const QStringList &args)
 {
-    if (options.separator)
-        setDecimalSeparator(*options.separator);
+    CommandLine line("apply", QString::fromUtf8(help));
+    line.takeConnection();
+    line.takeDecimalSeparator();
+    line.takeJournalDir();
+    const QCommandLineOption reportOption = line.addValue("report", "FILE");
+    const QCommandLineOption noJournal = line.addFlag("no-journal");
+    if (const std::optional<int> done = line.parse(args))
+        return *done;
+    const QString connection = line.connection();
+    const QChar separator = line.decimalSeparator().value_or(systemDecimalSeparator());
+    const QString reportPath = line.single(reportOption).value_or(QString());
+    const QString journalDir = line.journalDir();
+    const QString workbook = line.onePositional("WORKBOOK");
+    if (const std::optional<int> error = line.error())
+        return *error;
 
     // The window's components, in the window's order: the connection opened as at show time, then
     // the grid and the five query objects on it.
-    db::UpdateSession session;
+    update::UpdateSession session;
     try {
-        session.open(options.connection);
+        session.open(connection);
     } catch (...) {
-        printLine(stdout, messages::databaseProblem());
-        // One line, even when the text quotes a file name with a line break in it.
-        printLine(stdout, failureText(std::current_exception()).replace(u'\n', u' ').replace(u'\r', u' '));
-        return 1;
+        return connectionFailure(std::current_exception());
     }
 
-    db::UpdateRun::Steps steps = session.steps(options.workbook);
-    std::optional<db::RunJournal> journal;
-    if (options.journal) {
-        journal.emplace(session.ADOConnection1, options.journalDir);
-        steps.AfterRead = [&journal](const TStringGrid &grid) { journal->takeSnapshot(grid); };
-    }
-    const db::UpdateReport report = session.run(options.workbook, std::move(steps));
-    printLine(stdout, db::updateMessage(report.outcome));
-    if (report.stop) {
-        // One line, even when the database's text runs over several.
-        QString reason = report.stop->reason;
-        reason.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
-        printLine(stderr, QStringLiteral("row %1: %2").arg(report.stop->sheetRow).arg(reason));
-    }
-    if (journal) {
-        const QString failure = journal->write(report);
-        if (!failure.isEmpty())
-            printLine(stderr, QStringLiteral("qalu-cli apply: no journal of this run: ") + failure);
-    }
-    if (!options.report.isEmpty() && !writeReport(options.report, report))
+    QString journalFailure;
+    const update::UpdateReport report = session.run(workbook, separator, session.steps(workbook, separator),
+        line.isSet(noJournal) ? std::nullopt : std::optional<QString>(journalDir), &journalFailure);
+    printLine(stdout, update::updateMessage(report.outcome));
+    if (report.stop)
+        printLine(stderr,
+            QStringLiteral("row %1: %2").arg(report.stop->sheetRow).arg(oneLine(report.stop->reason)));
+    if (!journalFailure.isEmpty())
+        printLine(stderr, QStringLiteral("qalu-cli apply: no journal of this run: ") + journalFailure);
+    if (!reportPath.isEmpty() && !writeReport(reportPath, report))
         return 5;
     switch (report.outcome) {
-    case db::UpdateOutcome::Completed:
+    case update::UpdateOutcome::Completed:
         return 0;
-    case db::UpdateOutcome::ReadFailed:
+    case update::UpdateOutcome::ReadFailed:
         return 2;
-    case db::UpdateOutcome::RowFailed:
+    case update::UpdateOutcome::RowFailed:
         break;
     }
     return 3;

@@ -1,4 +1,4 @@
-#include "commands.h"
+#include "command.h"
 
 #include "core/decimal_separator.h"
 #include "core/failure_text.h"
@@ -11,6 +11,25 @@
 namespace qalu::cli {
 
 namespace {
+
+const char help[]
+    = "Usage: qalu-cli grid [--decimal-separator C] WORKBOOK\n"
+      "\n"
+      "Reads the first worksheet of the .xlsx file WORKBOOK into a fresh price grid, as the\n"
+      "update button does (the grid emptied, then filled from A1 to the last used cell), and\n"
+      "prints it in UTF-8:\n"
+      "  line 1: RowCount<TAB>ColCount\n"
+      "  then RowCount lines of ColCount cell texts separated by tabs; inside a text a\n"
+      "  backslash, tab, line feed and carriage return are written as \\\\, \\t, \\n, \\r.\n"
+      "\n"
+      "Options (--opt=value and --opt value are the same):\n"
+      "  --decimal-separator C   write numbers with the one character C (default: the\n"
+      "                          locale's decimal separator, '.' when it is not one character)\n"
+      "  -h, --help              show this text\n"
+      "  --version               show the program's version\n"
+      "\n"
+      "Exit status: 0 when the workbook was read; 1 when it could not be read (the reason on\n"
+      "standard error, nothing on standard output); 64 on bad usage (one line on standard error).\n";
 
 class Output
 {
@@ -92,20 +111,23 @@ void printGrid(const TStringGrid &grid)
 
 } // namespace
 
-int runGrid(const GridOptions &options)
+int runGrid(const QStringList &args)
 {
-    if (options.separator)
-        setDecimalSeparator(*options.separator);
-    const QString &path = options.workbook;
+    CommandLine line("grid", QString::fromUtf8(help));
+    line.takeDecimalSeparator();
+    if (const std::optional<int> done = line.parse(args))
+        return *done;
+    const QChar separator = line.decimalSeparator().value_or(systemDecimalSeparator());
+    const QString path = line.onePositional("WORKBOOK");
+    if (const std::optional<int> error = line.error())
+        return *error;
+
     TStringGrid grid;
     try {
         ClearGrid(grid);
-        LoadWorkbookToGrid(grid, path);
+        LoadWorkbookToGrid(grid, path, separator);
     } catch (...) {
-        // One line, even when the reason quotes a file name with a line break in it.
-        QString reason = failureText(std::current_exception());
-        reason.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
-        std::fprintf(stderr, "qalu-cli grid: %s\n", reason.toUtf8().constData());
+        printLine(stderr, QStringLiteral("qalu-cli grid: ") + oneLine(failureText(std::current_exception())));
         return 1;
     }
     printGrid(grid);

@@ -1,7 +1,76 @@
-#include "command_line.h"
+#include "command.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
+
+namespace {
+
+using namespace qalu::cli;
+
+const char usage[]
+    = "Usage: qalu-cli COMMAND [OPTIONS] ...\n"
+      "\n"
+      "Commands:\n"
+      "  grid [--decimal-separator C] WORKBOOK\n"
+      "      Print the price grid the program reads from WORKBOOK.\n"
+      "  apply --connection CONNECTION-STRING [--decimal-separator C] WORKBOOK\n"
+      "      Apply WORKBOOK to the pharmacy database, as the update button does.\n"
+      "  review --connection CONNECTION-STRING [--decimal-separator C] [--format text|json]\n"
+      "         [--xlsx FILE] [--change-limit PERCENT] WORKBOOK\n"
+      "      Show what apply would do with WORKBOOK, row by row, without writing anything.\n"
+      "  journal [--journal-dir DIR] [--format text|json]\n"
+      "  journal show [--journal-dir DIR] [--format text|json] RUN\n"
+      "      List the journals of past runs, or show one run's journal.\n"
+      "  restore --connection CONNECTION-STRING [--dry-run] [--force] [--journal-dir DIR] JOURNAL\n"
+      "      Put back the prices a run changed, from its journal.\n"
+      "\n"
+      "Options: -h, --help   this text;  --version   the program's version.\n"
+      "'qalu-cli COMMAND --help' explains a command. Bad usage exits with status 64.\n";
+
+// The whole command line of qalu-cli, the command's name first. Returns the exit status.
+int dispatch(const QStringList &args)
+{
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const QCommandLineOption help(QStringList { QStringLiteral("h"), QStringLiteral("help") });
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOption(help);
+    parser.addOption(version);
+    const auto usageError = [](const QString &text) {
+        QString line = oneLine(text);
+        if (line.endsWith(u'.'))
+            line.chop(1);
+        std::fprintf(stderr, "qalu-cli: %s (try 'qalu-cli --help')\n", line.toUtf8().constData());
+        return exitUsage;
+    };
+    if (!parser.parse(QStringList { QStringLiteral("qalu-cli") } + args))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        printLine(stdout, versionLine());
+        return 0;
+    }
+    QStringList rest = parser.positionalArguments();
+    if (rest.isEmpty())
+        return usageError(QStringLiteral("no command given"));
+    const QString command = rest.takeFirst();
+    static const struct
+    {
+        const char16_t *name;
+        int (*run)(const QStringList &);
+    } commands[] = { { u"grid", runGrid }, { u"apply", runApply }, { u"review", runReview },
+        { u"journal", runJournal }, { u"restore", runRestore } };
+    for (const auto &c : commands) {
+        if (command == QStringView(c.name))
+            return c.run(rest);
+    }
+    return usageError(QStringLiteral("unknown command '%1'").arg(command));
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -10,5 +79,5 @@ int main(int argc, char *argv[])
     // asked for through QT_LOGGING_RULES.
     if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
         QLoggingCategory::setFilterRules(QStringLiteral("qalu.*=false"));
-    return qalu::cli::dispatch(QCoreApplication::arguments().mid(1));
+    return dispatch(QCoreApplication::arguments().mid(1));
 }

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "update/run_rules.h"
+
+#include <QChar>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <exception>
+#include <optional>
+
+namespace qalu::cli {
+
+// The exit status of every usage error (BSD's EX_USAGE): one line on standard error, nothing on
+// standard output.
+inline constexpr int exitUsage = 64;
+// A connection that could not be opened.
+inline constexpr int exitConnection = 1;
+
+enum class OutputFormat { Text, Json };
+
+// "qalu-cli 1.0.0"
+QString versionLine();
+
+// A text that must stay on one line: its line breaks become blanks.
+QString oneLine(QString text);
+
+// Prices as the commands print them: shortest round-trip form, separated by blanks.
+QString pricesText(const QList<double> &prices);
+QString pricesText(const update::Prices &prices);
+
+// One line in UTF-8, flushed at once so the two streams keep their order.
+void printLine(FILE *stream, const QString &text);
+
+// A connection that could not be opened, as every command reports it on standard output: the
+// message the window shows, then the database's text on the next line. Returns exitConnection.
+int connectionFailure(std::exception_ptr failure, bool textOnOneLine = true);
+
+// One command's command line: its options on a QCommandLineParser, with the help, version and
+// usage-error handling every command shares. A command declares the shared options it takes
+// (so `grid --connection` is a usage error), adds its own, parses, then reads its values. The
+// first usage error sticks: it is reported once, and later reads return nothing.
+class CommandLine
+{
+public:
+    CommandLine(const char *command, QString help);
+
+    // The options several commands share.
+    void takeConnection();
+    void takeDecimalSeparator();
+    void takeJournalDir();
+    void takeFormat();
+
+    QCommandLineOption addValue(const char *name, const char *valueName);
+    QCommandLineOption addFlag(const char *name);
+
+    // Parses; returns the exit status when the command is over already (help or version printed,
+    // or a usage error).
+    std::optional<int> parse(const QStringList &args);
+
+    // The values of the shared options.
+    QString connection();
+    std::optional<QChar> decimalSeparator();
+    QString journalDir();
+    OutputFormat format();
+
+    // The one value of an option given at most once; std::nullopt when not given.
+    std::optional<QString> single(const QCommandLineOption &option);
+    bool isSet(const QCommandLineOption &option) const { return m_parser.isSet(option); }
+    QStringList positional() const { return m_parser.positionalArguments(); }
+    // The one positional argument, `what` naming it in the usage error ("WORKBOOK").
+    QString onePositional(const char *what);
+
+    // Reports a usage error unless one was reported already; returns exitUsage.
+    int usageError(QString text);
+    // The usage error reported so far, as the exit status.
+    std::optional<int> error() const { return m_error; }
+
+private:
+    QString m_command;
+    QString m_help;
+    QCommandLineParser m_parser;
+    QCommandLineOption m_helpOption { QStringList { QStringLiteral("h"), QStringLiteral("help") } };
+    QCommandLineOption m_versionOption { QStringLiteral("version") };
+    QCommandLineOption m_connection { QStringLiteral("connection"), QString(),
+        QStringLiteral("CONNECTION-STRING") };
+    QCommandLineOption m_separator { QStringLiteral("decimal-separator"), QString(), QStringLiteral("C") };
+    QCommandLineOption m_journalDir { QStringLiteral("journal-dir"), QString(), QStringLiteral("DIR") };
+    QCommandLineOption m_format { QStringLiteral("format"), QString(), QStringLiteral("text|json") };
+    std::optional<int> m_error;
+};
+
+// The commands: each takes the arguments after its name and returns the exit status.
+int runGrid(const QStringList &args);
+int runApply(const QStringList &args);
+int runReview(const QStringList &args);
+int runJournal(const QStringList &args);
+int runRestore(const QStringList &args);
+
+} // namespace qalu::cli
