@@ -1,8 +1,6 @@
 # Packages: a Debian package on Linux (`cmake --preset package && cmake --build --preset package
-# --target package`), an installer through WiX on Windows. The version is project(VERSION).
-set(QALU_PACKAGE_MAINTAINER "QALU Support <support@qalu.example>"
-  CACHE STRING "Maintainer field of the package")
-
+# --target package`), an installer through WiX on Windows. The version is project(VERSION). What the
+# package installs besides the programs is listed in packaging/.
 set(CPACK_PACKAGE_NAME qalu-update)
 set(CPACK_PACKAGE_VENDOR QALU)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -34,19 +32,6 @@ if(UNIX AND NOT APPLE)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-core | fonts-dejavu-core, tdsodbc")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
-  # Debian's documentation files for the package.
-  # The day only, so a rebuild the same day makes the same file (SOURCE_DATE_EPOCH wins).
-  string(TIMESTAMP QALU_PACKAGE_DATE "%a, %d %b %Y 00:00:00 +0000" UTC)
-  set(_doc ${PROJECT_BINARY_DIR}/packaging)
-  configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${_doc}/changelog @ONLY)
-  add_custom_command(OUTPUT ${_doc}/changelog.gz
-    COMMAND ${QALU_GZIP} -9nf -k changelog
-    DEPENDS ${_doc}/changelog
-    WORKING_DIRECTORY ${_doc}
-    VERBATIM)
-  add_custom_target(package-doc ALL DEPENDS ${_doc}/changelog.gz)
-  install(FILES ${_doc}/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/copyright
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/qalu-update)
 elseif(WIN32)
   # Qt's DLLs and plugins (platform, SQL drivers, image formats) through windeployqt; the vcpkg
   # DLLs (curl, libzip, expat, sqlite3) from the executables' imports.

@@ -55,16 +55,23 @@ QString describe(QPoint at, const QColor &color)
     return QStringLiteral("(%1,%2) %3").arg(at.x()).arg(at.y()).arg(color.name());
 }
 
+// Which look the button is drawn in: what the application style decides, or either one forced.
+enum class Look { Application, Classic, Themed };
+
 // A window with a line edit (somewhere else for the focus to be) and the button under test, in a
-// palette whose classic colours are all distinct.
+// palette whose classic colours are all distinct. A themed host draws the button through
+// themedStyle, or through Fusion when none is given.
 struct Host
 {
+    std::unique_ptr<QStyle> fusion; // outlives the window that uses it
     QWidget window;
     QLineEdit *edit = nullptr;
     TTeButton *button = nullptr;
 
-    Host()
+    explicit Host(Look look = Look::Application, QStyle *themedStyle = nullptr)
     {
+        if (look != Look::Application)
+            TTeControl::setVisualStylesOverride(look == Look::Themed);
         QPalette palette = window.palette();
         palette.setColor(QPalette::Button, kFace);
         palette.setColor(QPalette::Light, kLight);
@@ -84,6 +91,13 @@ struct Host
         button->setFont(font);
         button->setFontColor(kCaption);
         button->setCaption(QStringLiteral("Update"));
+        if (look == Look::Themed) {
+            if (!themedStyle) {
+                fusion.reset(QStyleFactory::create(QStringLiteral("Fusion")));
+                themedStyle = fusion.get();
+            }
+            button->setStyle(themedStyle);
+        }
     }
 
     bool show()
@@ -195,8 +209,17 @@ void deliver(Host &host, Input input)
     }
 }
 
+// One row per forced look, for cases both looks must pass.
+void addLookRows()
+{
+    QTest::addColumn<Look>("look");
+    QTest::newRow("classic") << Look::Classic;
+    QTest::newRow("themed") << Look::Themed;
+}
+
 } // namespace
 
+Q_DECLARE_METATYPE(Look)
 Q_DECLARE_METATYPE(Probe)
 Q_DECLARE_METATYPE(Input)
 Q_DECLARE_METATYPE(TAlignment)
@@ -326,8 +349,7 @@ void TstTteButton::classicLook()
     QFETCH(QString, state);
     QFETCH(QList<Probe>, probes);
 
-    TTeControl::setVisualStylesOverride(false);
-    Host host;
+    Host host(Look::Classic);
     QVERIFY(host.show());
     host.edit->setFocus();
     if (state == QLatin1String("hot"))
@@ -386,10 +408,8 @@ void TstTteButton::themedStateReachesStyle()
     QFETCH(bool, mouseOver);
     QFETCH(bool, defaulted);
 
-    TTeControl::setVisualStylesOverride(true);
     RecordingStyle style;
-    Host host;
-    host.button->setStyle(&style);
+    Host host(Look::Themed, &style);
     QVERIFY(host.show());
     host.edit->setFocus();
     if (focus) {
@@ -420,20 +440,14 @@ void TstTteButton::themedStateReachesStyle()
 
 void TstTteButton::captionMovesWhenPressed_data()
 {
-    QTest::addColumn<bool>("themed");
-    QTest::newRow("classic") << false;
-    QTest::newRow("themed") << true;
+    addLookRows();
 }
 
 void TstTteButton::captionMovesWhenPressed()
 {
-    QFETCH(bool, themed);
+    QFETCH(Look, look);
 
-    TTeControl::setVisualStylesOverride(themed);
-    std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
-    Host host;
-    if (themed)
-        host.button->setStyle(fusion.get());
+    Host host(look);
     QVERIFY(host.show());
     host.button->setFocus();
     QTRY_VERIFY(host.button->hasFocus());
@@ -467,8 +481,7 @@ void TstTteButton::captionPlacement()
     QFETCH(TAlignment, alignment);
     QFETCH(int, width);
 
-    TTeControl::setVisualStylesOverride(false);
-    Host host;
+    Host host(Look::Classic);
     // Blanks on both sides keep the ink inside the button when the caption overflows it.
     host.button->setCaption(QStringLiteral("   Update   "));
     const QFontMetrics metrics(host.button->WorkingFont(), host.button);
@@ -503,20 +516,14 @@ void TstTteButton::captionPlacement()
 
 void TstTteButton::disabledCaptionIsEmbossed_data()
 {
-    QTest::addColumn<bool>("themed");
-    QTest::newRow("classic") << false;
-    QTest::newRow("themed") << true;
+    addLookRows();
 }
 
 void TstTteButton::disabledCaptionIsEmbossed()
 {
-    QFETCH(bool, themed);
+    QFETCH(Look, look);
 
-    TTeControl::setVisualStylesOverride(themed);
-    std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
-    Host host;
-    if (themed)
-        host.button->setStyle(fusion.get());
+    Host host(look);
     host.button->setEnabled(false);
     const QImage image = host.image();
 
@@ -545,13 +552,12 @@ void TstTteButton::captionKeepsLeftToRightOrder()
     const QString arabic = QStringLiteral(u"تحديث");
     if (!QFontMetrics(QFont(QStringLiteral("DejaVu Sans"))).inFont(arabic.at(0)))
         QSKIP("no Arabic-capable font installed");
-    TTeControl::setVisualStylesOverride(false);
     QApplication::setLayoutDirection(Qt::RightToLeft);
 
     // Read left to right, a caption that starts with an Arabic word shows that word first from the
     // left, the Latin one after it; right to left (also what the Arabic start suggests to an
     // automatic direction) would put the Latin word at the left.
-    Host host;
+    Host host(Look::Classic);
     host.button->resize(300, H);
     host.button->setAlignment(taLeftJustify);
     host.button->setCaption(arabic);
@@ -577,8 +583,7 @@ void TstTteButton::bufferingModesPaintAlike()
 {
     QFETCH(TKsPerformance, performance);
 
-    TTeControl::setVisualStylesOverride(false);
-    Host host;
+    Host host(Look::Classic);
     QVERIFY(host.show());
     host.button->setFocus();
     QTRY_VERIFY(host.button->hasFocus());
@@ -777,8 +782,7 @@ void TstTteButton::mouseDrag()
     QFETCH(QList<bool>, pressedLooks);
     QFETCH(int, clicks);
 
-    TTeControl::setVisualStylesOverride(false);
-    Host host;
+    Host host(Look::Classic);
     QVERIFY(host.show());
     QSignalSpy clicked(host.button, &TTeButton::clicked);
     // (1,1) is the shadow frame when down and the highlight of the raised bevel when up.
@@ -840,11 +844,8 @@ void TstTteButton::firstClickFocuses()
 {
     QFETCH(bool, themed);
 
-    TTeControl::setVisualStylesOverride(themed);
     RecordingStyle style;
-    Host host;
-    if (themed)
-        host.button->setStyle(&style);
+    Host host(themed ? Look::Themed : Look::Classic, &style);
     QVERIFY(host.show());
     host.edit->setFocus();
     QTRY_VERIFY(host.edit->hasFocus());
@@ -1043,8 +1044,7 @@ void TstTteButton::disabledIgnoresInput()
 {
     QFETCH(Input, input);
 
-    TTeControl::setVisualStylesOverride(false);
-    Host host;
+    Host host(Look::Classic);
     host.button->setCaption(QStringLiteral("&Update"));
     host.button->setCancel(true);
     host.button->setDefault(true);
