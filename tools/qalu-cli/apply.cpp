@@ -17,7 +17,7 @@ const char help[]
       "\n"
       "Applies the price list WORKBOOK (.xlsx) to the pharmacy database exactly as the window's\n"
       "update button does: every row below the header updates a medicine's prices by its guid or\n"
-      "inserts a new medicine (creating its category when needed); rows after sheet row 1500 are\n"
+      "inserts a new medicine (creating its category when needed); rows after sheet row %1 are\n"
       "not read. Each statement commits by itself, so a failing row leaves the rows before it\n"
       "applied. 'qalu-cli review' shows beforehand what this would do.\n"
       "\n"
@@ -28,7 +28,7 @@ const char help[]
       "                                  (default: the locale's, '.' when it is not one character)\n"
       "  --report FILE                   also write the run's report as JSON to FILE: every row\n"
       "                                  below the header with what happened to it, where and why\n"
-      "                                  the run stopped, the rows cut off after row 1500\n"
+      "                                  the run stopped, the rows cut off after row %1\n"
       "  --no-journal                    keep no journal of this run\n"
       "  --journal-dir DIR               keep the run's journal in DIR\n"
       "  -h, --help                      show this text\n"
@@ -66,7 +66,7 @@ bool writeReport(const QString &path, const update::UpdateReport &report)
 
 int runApply(const QStringList &args)
 {
-    CommandLine line("apply", QString::fromUtf8(help));
+    CommandLine line("apply", QString::fromUtf8(help).arg(update::rowCap));
     line.takeConnection();
     line.takeDecimalSeparator();
     line.takeJournalDir();

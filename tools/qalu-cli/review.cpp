@@ -27,7 +27,7 @@ const char help[]
       "                       [--format text|json] [--xlsx FILE] [--change-limit PERCENT] WORKBOOK\n"
       "\n"
       "Reads the price list WORKBOOK exactly as 'qalu-cli apply' and the window do (same reader,\n"
-      "rows after sheet row 1500 dropped) and tells, row by row, what applying it would do, without\n"
+      "rows after sheet row %2 dropped) and tells, row by row, what applying it would do, without\n"
       "writing anything: only SELECT statements reach the database (a SQLite file is opened\n"
       "read-only) and no file is written but the one --xlsx names.\n"
       "\n"
@@ -87,7 +87,7 @@ void quietDriverWarnings(QtMsgType type, const QMessageLogContext &context, cons
 
 int runReview(const QStringList &args)
 {
-    CommandLine line("review", QString::fromUtf8(help).arg(update::defaultChangeLimit));
+    CommandLine line("review", QString::fromUtf8(help).arg(update::defaultChangeLimit).arg(update::rowCap));
     line.takeConnection();
     line.takeDecimalSeparator();
     line.takeFormat();
