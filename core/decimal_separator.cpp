@@ -38,4 +38,22 @@ void refreshDecimalSeparator()
     setDecimalSeparator(systemDecimalSeparator());
 }
 
+bool isUsableDecimalSeparator(QChar c)
+{
+    if (c.isDigit() || c.isSpace() || c.isSurrogate())
+        return false;
+    switch (c.category()) {
+    case QChar::Other_Control:
+    case QChar::Other_Format: // invisible: bidi marks, zero-width joiners
+    case QChar::Separator_Space:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+    case QChar::Other_NotAssigned:
+        return false;
+    default:
+        break;
+    }
+    return c != u'+' && c != u'-' && c != u'e' && c != u'E';
+}
+
 } // namespace qalu

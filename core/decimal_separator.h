@@ -15,4 +15,9 @@ QChar systemDecimalSeparator();
 // setDecimalSeparator(systemDecimalSeparator())
 void refreshDecimalSeparator();
 
+// Whether c may separate a price's whole part from its fraction: not a digit (of any script), a
+// sign, e/E, a blank or a control character, each of which the number parser would read as part
+// of the number or as its end, so that a list price of 10.5 could be stored as 1155.
+bool isUsableDecimalSeparator(QChar c);
+
 } // namespace qalu

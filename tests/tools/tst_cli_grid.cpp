@@ -57,6 +57,10 @@ private slots:
             << QStringList { QStringLiteral("--decimal-separator"), QStringLiteral(",") } << comma;
         QTest::newRow("comma separator after =")
             << QStringList { QStringLiteral("--decimal-separator=,") } << comma;
+        QByteArray arabic = body;
+        arabic.replace("12.5", QStringLiteral("12\u066B5").toUtf8());
+        QTest::newRow("Arabic decimal separator")
+            << QStringList { QStringLiteral("--decimal-separator=\u066B") } << arabic;
     }
     void printsTheGrid()
     {
@@ -99,6 +103,12 @@ private slots:
                                             << 64;
         QTest::newRow("unknown option")
             << QStringList { QStringLiteral("--rows"), QStringLiteral("a.xlsx") } << 64;
+        // A separator the number rule would read as part of a number, or as its end.
+        for (const char16_t c : { u'5', u'-', u'+', u'e', u'E', u' ', u'\t', u'\x1b', u'\u00a0', u'\u0665',
+                 u'\u200f', u'\u2003' })
+            QTest::addRow("separator U+%04X", unsigned(c)) << QStringList {
+                QStringLiteral("--decimal-separator"), QString(QChar(c)), QStringLiteral("a.xlsx")
+            } << 64;
     }
     void failsCleanly()
     {

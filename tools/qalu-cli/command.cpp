@@ -1,9 +1,14 @@
 #include "command.h"
 
+#include "core/decimal_separator.h"
 #include "core/failure_text.h"
 #include "core/messages.h"
+#include "db/connection_string.h"
 
+#include <QFileInfo>
 #include <QLocale>
+
+#include <filesystem>
 
 namespace qalu::cli {
 
@@ -136,6 +141,12 @@ std::optional<QChar> CommandLine::decimalSeparator()
     if (value->size() != 1) {
         usageError(
             QStringLiteral("the decimal separator must be exactly one character, not '%1'").arg(*value));
+        return std::nullopt;
+    }
+    if (!isUsableDecimalSeparator(value->at(0))) {
+        usageError(QStringLiteral("the decimal separator cannot be '%1': a digit, sign, e, E, blank or "
+                                  "control character would be read as part of the number")
+                       .arg(*value));
         return std::nullopt;
     }
     return value->at(0);
