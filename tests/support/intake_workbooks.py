@@ -196,6 +196,7 @@ def cli_small(wb):
     ws.write_row(0, 0, ['Name', 'Price', 'Note'])
     ws.write_row(1, 0, ['Aspirin', 12.5, 'tab\there'])
     ws.write_row(2, 0, ['back\\slash', 7])
+    ws.write_string(3, 1, 'esc\x1b[2J\u202e\u0085\x7f\u2069x')
     ws.write_string(3, 2, 'line\nfeed\rret')
 
 

@@ -48,7 +48,7 @@ private slots:
                                 "Name\tPrice\tNote\n"
                                 "Aspirin\t12.5\ttab\\there\n"
                                 "back\\\\slash\t7\t\n"
-                                "\t\tline\\nfeed\\rret\n";
+                                "\tesc\\x1B[2J\\u{202E}\\x85\\x7F\\u{2069}x\tline\\nfeed\\rret\n";
         QTest::newRow("point") << QStringList { QStringLiteral("--decimal-separator"), QStringLiteral(".") }
                                << body;
         QByteArray comma = body;

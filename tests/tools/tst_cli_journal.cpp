@@ -302,8 +302,33 @@ private slots:
         QCOMPARE(r.err.count(u'\n'), 1);
     }
 
+    // Text output shows control characters as escapes, whatever line carries them (here a usage
+    // error quoting an argument); printable text, Arabic included, as it is.
+    void showsControlCharactersEscaped_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("C0") << QStringLiteral("\x1b[2J\t\n\x01") << QStringLiteral("\\x1B[2J\\x09\\x0A\\x01");
+        QTest::newRow("DEL, C1") << QStringLiteral("\x7f\u0085\u009b") << QStringLiteral("\\x7F\\x85\\x9B");
+        QTest::newRow("line, paragraph, bidi")
+            << QStringLiteral("\u2028\u2029\u202a\u202e1\u2066\u2069")
+            << QStringLiteral("\\u{2028}\\u{2029}\\u{202A}\\u{202E}1\\u{2066}\\u{2069}");
+        QTest::newRow("printable") << QStringLiteral("سعر\u200f \u00a0\\x")
+                                   << QStringLiteral("سعر\u200f \u00a0\\x");
+    }
+    void showsControlCharactersEscaped()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        const testdb::CliResult r = runCli({ QStringLiteral("journal"), QStringLiteral("--format"), text });
+        QCOMPARE(r.err,
+            QStringLiteral(
+                "qalu-cli journal: '--format' is text or json, not '%1' (try 'qalu-cli journal --help')\n")
+                .arg(shown));
+    }
+
     // The newest 50 journals stay; other files of the folder are not the journal's business; the
-    // password never reaches the file.
+    // password never reaches the file nor the screen.
     void retention()
     {
         PharmacyFixture f;

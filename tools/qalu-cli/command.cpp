@@ -36,18 +36,47 @@ QString pricesText(const update::Prices &prices)
     return pricesText(QList<double>(prices.cbegin(), prices.cend()));
 }
 
-void printLine(FILE *stream, const QString &text)
+QString shownText(QStringView text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7f && u <= 0x9f))
+            shown += QStringLiteral("\\x") + QString::number(uint(u), 16).toUpper().rightJustified(2, u'0');
+        else if ((u >= 0x2028 && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069))
+            shown += QStringLiteral("\\u{%1}").arg(QString::number(uint(u), 16).toUpper());
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+namespace {
+
+void writeLine(FILE *stream, const QString &text)
 {
     std::fputs(text.toUtf8().constData(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
 }
 
-int connectionFailure(std::exception_ptr failure, bool textOnOneLine)
+} // namespace
+
+void printLine(FILE *stream, const QString &text)
+{
+    writeLine(stream, shownText(text));
+}
+
+void printJsonLine(FILE *stream, const QString &json)
+{
+    writeLine(stream, json);
+}
+
+int connectionFailure(std::exception_ptr failure)
 {
     printLine(stdout, messages::databaseProblem());
-    const QString text = failureText(failure);
-    printLine(stdout, textOnOneLine ? oneLine(text) : text);
+    printLine(stdout, oneLine(failureText(failure)));
     return exitConnection;
 }
 
@@ -181,12 +210,65 @@ QString CommandLine::onePositional(const char *what)
     return values.constFirst();
 }
 
+namespace {
+
+std::filesystem::path fsPath(const QString &path)
+{
+    return std::filesystem::path(QFileInfo(path).absoluteFilePath().toStdU16String());
+}
+
+// Whether two names reach one file: the same inode when both exist (symbolic and hard links
+// alike), else the same path once the existing part of each is resolved.
+bool sameFile(const QString &a, const QString &b)
+{
+    std::error_code error;
+    if (std::filesystem::equivalent(fsPath(a), fsPath(b), error) && !error)
+        return true;
+    const std::filesystem::path ca = std::filesystem::weakly_canonical(fsPath(a), error);
+    if (error)
+        return false;
+    const std::filesystem::path cb = std::filesystem::weakly_canonical(fsPath(b), error);
+    return !error && ca == cb;
+}
+
+} // namespace
+
+void CommandLine::checkOutputFile(
+    const char *option, const QString &file, const QString &workbook, const QString &connectionString)
+{
+    if (m_error || file.isEmpty())
+        return;
+    QString databaseFile;
+    try {
+        const db::DriverTarget target = db::mapConnectionString(connectionString);
+        if (target.driver == u"QSQLITE")
+            databaseFile = target.databaseName;
+    } catch (...) {
+        // The connection fails on its own when it is opened.
+    }
+    QString problem;
+    std::error_code error;
+    const std::filesystem::file_status link = std::filesystem::symlink_status(fsPath(file), error);
+    const std::filesystem::file_status target = std::filesystem::status(fsPath(file), error);
+    if (!workbook.isEmpty() && sameFile(file, workbook))
+        problem = QStringLiteral("it is the workbook being read");
+    else if (!databaseFile.isEmpty() && sameFile(file, databaseFile))
+        problem = QStringLiteral("it is the database file of the connection");
+    else if (std::filesystem::exists(link) && target.type() != std::filesystem::file_type::regular)
+        problem = std::filesystem::is_directory(target) ? QStringLiteral("it is a folder")
+            : std::filesystem::exists(target)           ? QStringLiteral("it is not a regular file")
+                                                        : QStringLiteral("it is a link to nothing");
+    if (!problem.isEmpty())
+        usageError(
+            QStringLiteral("'--%1' will not write '%2': %3").arg(QLatin1StringView(option), file, problem));
+}
+
 int CommandLine::usageError(QString text)
 {
     if (m_error)
         return *m_error;
     // One line, whatever an argument quoted in it holds; Qt's own texts end in a full stop.
-    text = oneLine(text);
+    text = shownText(text);
     if (text.endsWith(u'.'))
         text.chop(1);
     std::fprintf(stderr, "qalu-cli %s: %s (try 'qalu-cli %s --help')\n", m_command.toUtf8().constData(),

@@ -32,12 +32,19 @@ QString oneLine(QString text);
 QString pricesText(const QList<double> &prices);
 QString pricesText(const update::Prices &prices);
 
-// One line in UTF-8, flushed at once so the two streams keep their order.
+// Text as the terminal is shown it: C0 and C1 controls and DEL as \xHH, the line and paragraph
+// separators and the bidirectional embedding, override and isolate controls as \u{XXXX} (they could
+// reorder the prices on an Arabic line); everything else, Arabic included, as it is.
+QString shownText(QStringView text);
+
+// One line in UTF-8 through shownText, flushed at once so the two streams keep their order.
 void printLine(FILE *stream, const QString &text);
+// One line of JSON as it is: JSON escapes what it must itself.
+void printJsonLine(FILE *stream, const QString &json);
 
 // A connection that could not be opened, as every command reports it on standard output: the
-// message the window shows, then the database's text on the next line. Returns exitConnection.
-int connectionFailure(std::exception_ptr failure, bool textOnOneLine = true);
+// message the window shows, then the database's text on one next line. Returns exitConnection.
+int connectionFailure(std::exception_ptr failure);
 
 // One command's command line: its options on a QCommandLineParser, with the help, version and
 // usage-error handling every command shares. A command declares the shared options it takes
@@ -73,6 +80,12 @@ public:
     QStringList positional() const { return m_parser.positionalArguments(); }
     // The one positional argument, `what` naming it in the usage error ("WORKBOOK").
     QString onePositional(const char *what);
+
+    // A usage error when FILE, to be written by --OPTION, is the workbook the command reads, the
+    // database file the connection names, or exists and is not a regular file (symbolic links
+    // followed): writing it would destroy what the command guards, or a device.
+    void checkOutputFile(
+        const char *option, const QString &file, const QString &workbook, const QString &connectionString);
 
     // Reports a usage error unless one was reported already; returns exitUsage.
     int usageError(QString text);

@@ -20,11 +20,15 @@ const char help[]
       "prints it in UTF-8:\n"
       "  line 1: RowCount<TAB>ColCount\n"
       "  then RowCount lines of ColCount cell texts separated by tabs; inside a text a\n"
-      "  backslash, tab, line feed and carriage return are written as \\\\, \\t, \\n, \\r.\n"
+      "  backslash, tab, line feed and carriage return are written as \\\\, \\t, \\n, \\r,\n"
+      "  the other control characters as \\xHH (C0, DEL, C1) and the line, paragraph and\n"
+      "  bidirectional controls as \\u{XXXX} (U+2028-U+202E, U+2066-U+2069); all other\n"
+      "  bytes as they are.\n"
       "\n"
       "Options (--opt=value and --opt value are the same):\n"
       "  --decimal-separator C   write numbers with the one character C (default: the\n"
-      "                          locale's decimal separator, '.' when it is not one character)\n"
+      "                          locale's decimal separator, '.' when it is not one character;\n"
+      "                          not a digit, sign, e, E, blank or control character)\n"
       "  -h, --help              show this text\n"
       "  --version               show the program's version\n"
       "\n"
@@ -47,25 +51,48 @@ public:
         if (m_buffer.size() >= (1u << 20))
             flush();
     }
+    // The UTF-8 bytes of one cell text: backslash, tab, line feed and carriage return as \\ \t \n
+    // \r; the other C0 controls, DEL and the C1 controls as \xHH, and the line, paragraph and
+    // bidirectional controls as \u{XXXX}, as the other commands show them; every other byte as it
+    // is. A backslash is always doubled, so an escape cannot be mistaken for cell text.
     void appendEscaped(const char *data, size_t len)
     {
+        const auto byte = [&](size_t i) { return i < len ? static_cast<unsigned char>(data[i]) : 0u; };
         for (size_t i = 0; i < len; ++i) {
-            switch (data[i]) {
+            const unsigned char c = static_cast<unsigned char>(data[i]);
+            switch (c) {
             case '\\':
                 m_buffer += "\\\\";
-                break;
+                continue;
             case '\t':
                 m_buffer += "\\t";
-                break;
+                continue;
             case '\n':
                 m_buffer += "\\n";
-                break;
+                continue;
             case '\r':
                 m_buffer += "\\r";
-                break;
+                continue;
             default:
-                m_buffer += data[i];
+                break;
             }
+            char escape[12] = {};
+            if (c < 0x20 || c == 0x7f) {
+                std::snprintf(escape, sizeof escape, "\\x%02X", unsigned(c));
+            } else if (c == 0xc2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9f) {
+                std::snprintf(escape, sizeof escape, "\\x%02X", byte(i + 1));
+                i += 1;
+            } else if (c == 0xe2
+                && ((byte(i + 1) == 0x80 && byte(i + 2) >= 0xa8 && byte(i + 2) <= 0xae)
+                    || (byte(i + 1) == 0x81 && byte(i + 2) >= 0xa6 && byte(i + 2) <= 0xa9))) {
+                std::snprintf(escape, sizeof escape, "\\u{%04X}",
+                    0x2000u + (byte(i + 1) - 0x80u) * 0x40u + (byte(i + 2) - 0x80u));
+                i += 2;
+            } else {
+                m_buffer += char(c);
+                continue;
+            }
+            m_buffer += escape;
         }
         if (m_buffer.size() >= (1u << 20))
             flush();

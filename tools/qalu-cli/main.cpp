@@ -10,10 +10,11 @@ using namespace qalu::cli;
 const char usage[]
     = "Usage: qalu-cli COMMAND [OPTIONS] ...\n"
       "\n"
-      "Commands:\n"
+      "Commands and all their options:\n"
       "  grid [--decimal-separator C] WORKBOOK\n"
       "      Print the price grid the program reads from WORKBOOK.\n"
-      "  apply --connection CONNECTION-STRING [--decimal-separator C] WORKBOOK\n"
+      "  apply --connection CONNECTION-STRING [--decimal-separator C] [--report FILE]\n"
+      "        [--no-journal] [--journal-dir DIR] WORKBOOK\n"
       "      Apply WORKBOOK to the pharmacy database, as the update button does.\n"
       "  review --connection CONNECTION-STRING [--decimal-separator C] [--format text|json]\n"
       "         [--xlsx FILE] [--change-limit PERCENT] WORKBOOK\n"
@@ -24,8 +25,11 @@ const char usage[]
       "  restore --connection CONNECTION-STRING [--dry-run] [--force] [--journal-dir DIR] JOURNAL\n"
       "      Put back the prices a run changed, from its journal.\n"
       "\n"
+      "Every command also takes -h, --help (its own text) and --version.\n"
       "Options: -h, --help   this text;  --version   the program's version.\n"
-      "'qalu-cli COMMAND --help' explains a command. Bad usage exits with status 64.\n";
+      "'qalu-cli COMMAND --help' explains a command. Bad usage exits with status 64.\n"
+      "Text output shows control characters as \\xHH and the Unicode line, paragraph and\n"
+      "bidirectional controls as \\u{XXXX}; JSON output keeps the text as it is.\n";
 
 // The whole command line of qalu-cli, the command's name first. Returns the exit status.
 int dispatch(const QStringList &args)
@@ -37,7 +41,7 @@ int dispatch(const QStringList &args)
     parser.addOption(help);
     parser.addOption(version);
     const auto usageError = [](const QString &text) {
-        QString line = oneLine(text);
+        QString line = shownText(text);
         if (line.endsWith(u'.'))
             line.chop(1);
         std::fprintf(stderr, "qalu-cli: %s (try 'qalu-cli --help')\n", line.toUtf8().constData());

@@ -72,7 +72,7 @@ int runRestore(const QStringList &args)
         connection.setConnectionString(connectionString);
         connection.Open();
     } catch (...) {
-        return connectionFailure(std::current_exception(), false);
+        return connectionFailure(std::current_exception());
     }
 
     QList<update::RestoreItem> items;

@@ -79,8 +79,7 @@ void quietDriverWarnings(QtMsgType type, const QMessageLogContext &context, cons
 {
     if (type == QtWarningMsg && message.startsWith(QLatin1StringView("QODBC")))
         return;
-    std::fputs(qFormatLogMessage(type, context, message).toLocal8Bit().constData(), stderr);
-    std::fputc('\n', stderr);
+    printLine(stderr, qFormatLogMessage(type, context, message));
 }
 
 } // namespace
@@ -141,7 +140,7 @@ int runReview(const QStringList &args)
     connection.Close();
 
     if (format == OutputFormat::Json)
-        printLine(stdout, update::reviewToJson(workbook, result));
+        printJsonLine(stdout, update::reviewToJson(workbook, result));
     else
         printReviewText(workbook, result);
 
