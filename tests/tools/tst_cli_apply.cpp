@@ -218,8 +218,8 @@ private slots:
             f.scalar(QStringLiteral("select salp from mat00 where ") + where(ibuprofen)).toDouble(), 17.5);
     }
 
-    // A report that cannot be written: the run's message as always, one line on standard error,
-    // status 5.
+    // A report that cannot be opened is found before the run: one line on standard error, nothing
+    // on standard output, status 5, the database untouched.
     void unwritableReport()
     {
         PharmacyFixture f;
@@ -231,13 +231,13 @@ private slots:
         const Result r = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
             QStringLiteral("--report=") + dir.filePath(QStringLiteral("no/such/folder/report.json")),
             writeWorkbook(dir, rows) });
-        QCOMPARE(r.out, completed + u'\n');
+        QCOMPARE(r.out, QString());
         QCOMPARE(r.exitCode, 5);
         QCOMPARE(r.err.count(u'\n'), 1);
         QVERIFY2(
             r.err.startsWith(QStringLiteral("qalu-cli apply: cannot write the report")), qPrintable(r.err));
         QCOMPARE(
-            f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 50.0);
+            f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 24.0);
     }
 
     // The separator given on the command line is the one prices are read with.
@@ -259,7 +259,8 @@ private slots:
             7.25);
     }
 
-    // A workbook that cannot be read: status 2, the database untouched.
+    // A workbook that cannot be read: status 2, the reason on one line of standard error, the
+    // database untouched.
     void unreadableWorkbook_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -284,6 +285,9 @@ private slots:
             = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString, path });
         QCOMPARE(r.out, readFailed + u'\n');
         QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.startsWith(QStringLiteral("qalu-cli apply: ")) && r.err.count(u'\n') == 1
+                && r.err.size() > 20,
+            qPrintable(r.err));
         QCOMPARE(f.count(QStringLiteral("mat00")), medicines);
         QCOMPARE(
             f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 24.0);

@@ -25,10 +25,13 @@ const char help[]
       "  --connection CONNECTION-STRING  the ADO-style connection string, e.g.\n"
       "                                  \"Provider=SQLite;Data Source=/path/pharmacy.db\"\n"
       "  --decimal-separator C           the one-character decimal separator of the price texts\n"
-      "                                  (default: the locale's, '.' when it is not one character)\n"
+      "                                  (default: the locale's, '.' when it is not one character;\n"
+      "                                  not a digit, sign, e, E, blank or control character)\n"
       "  --report FILE                   also write the run's report as JSON to FILE: every row\n"
       "                                  below the header with what happened to it, where and why\n"
-      "                                  the run stopped, the rows cut off after row %1\n"
+      "                                  the run stopped, the rows cut off after row %1. FILE is\n"
+      "                                  opened before the connection; it may not be WORKBOOK,\n"
+      "                                  the database file or an existing non-regular file\n"
       "  --no-journal                    keep no journal of this run\n"
       "  --journal-dir DIR               keep the run's journal in DIR\n"
       "  -h, --help                      show this text\n"
@@ -41,25 +44,29 @@ const char help[]
       "  0  \"تمت عملية التحديث بنجاح\" (every row applied)\n"
       "  1  connection failure: \"هناك مشكلة بالارتباط بقاعدة البيانات\" and, on the next line,\n"
       "     the database's error text, both on standard output\n"
-      "  2  \"حدث خطأ بتحميل الاسعار من الموقع\" (the workbook could not be read; database untouched)\n"
+      "  2  \"حدث خطأ بتحميل الاسعار من الموقع\" (the workbook could not be read; database untouched;\n"
+      "     the reason on one line of standard error)\n"
       "  3  \"لم يتم تحديث جميع الاسعار بطريقة صحيحة ..يرجى اعادة التحديث\" (a row failed; the rows\n"
       "     before it stay applied)\n"
-      "  5  the run ended as above but the --report FILE could not be written (one line on\n"
-      "     standard error)\n"
+      "  5  the --report FILE could not be written (one line on standard error): when it cannot\n"
+      "     be opened, before the connection, with nothing on standard output and the database\n"
+      "     untouched; when only its final write fails, after the run's message above\n"
       "  64 usage error: nothing on standard output, one line on standard error\n";
 
-// Writes the report whole or not at all. Returns false after a line on standard error.
-bool writeReport(const QString &path, const update::UpdateReport &report)
+bool reportFailed(const QSaveFile &file)
 {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(QJsonDocument(update::reportToJson(report)).toJson(QJsonDocument::Indented));
-        if (file.commit())
-            return true;
-    }
     printLine(stderr,
-        QStringLiteral("qalu-cli apply: cannot write the report '%1': %2").arg(path, file.errorString()));
+        QStringLiteral("qalu-cli apply: cannot write the report '%1': %2")
+            .arg(file.fileName(), file.errorString()));
     return false;
+}
+
+// Writes the report whole or not at all into a file opened before the run. Returns false after a
+// line on standard error.
+bool writeReport(QSaveFile &file, const update::UpdateReport &report)
+{
+    file.write(QJsonDocument(update::reportToJson(report)).toJson(QJsonDocument::Indented));
+    return file.commit() || reportFailed(file);
 }
 
 } // namespace
@@ -79,8 +86,16 @@ int runApply(const QStringList &args)
     const QString reportPath = line.single(reportOption).value_or(QString());
     const QString journalDir = line.journalDir();
     const QString workbook = line.onePositional("WORKBOOK");
+    line.checkOutputFile("report", reportPath, workbook, connection);
     if (const std::optional<int> error = line.error())
         return *error;
+
+    // A report that cannot be opened is found before the database is touched.
+    QSaveFile reportFile(reportPath);
+    if (!reportPath.isEmpty() && !reportFile.open(QIODevice::WriteOnly)) {
+        reportFailed(reportFile);
+        return 5;
+    }
 
     // The window's components, in the window's order: the connection opened as at show time, then
     // the grid and the five query objects on it.
@@ -95,12 +110,14 @@ int runApply(const QStringList &args)
     const update::UpdateReport report = session.run(workbook, separator, session.steps(workbook, separator),
         line.isSet(noJournal) ? std::nullopt : std::optional<QString>(journalDir), &journalFailure);
     printLine(stdout, update::updateMessage(report.outcome));
+    if (report.outcome == update::UpdateOutcome::ReadFailed)
+        printLine(stderr, QStringLiteral("qalu-cli apply: ") + oneLine(report.readFailure));
     if (report.stop)
         printLine(stderr,
             QStringLiteral("row %1: %2").arg(report.stop->sheetRow).arg(oneLine(report.stop->reason)));
     if (!journalFailure.isEmpty())
         printLine(stderr, QStringLiteral("qalu-cli apply: no journal of this run: ") + journalFailure);
-    if (!reportPath.isEmpty() && !writeReport(reportPath, report))
+    if (!reportPath.isEmpty() && !writeReport(reportFile, report))
         return 5;
     switch (report.outcome) {
     case update::UpdateOutcome::Completed:

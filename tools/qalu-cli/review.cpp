@@ -111,6 +111,7 @@ int runReview(const QStringList &args)
             changeLimit = percent;
     }
     const QString workbook = line.onePositional("WORKBOOK");
+    line.checkOutputFile("xlsx", xlsx, workbook, connectionString);
     if (const std::optional<int> error = line.error())
         return *error;
 
