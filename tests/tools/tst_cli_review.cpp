@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 Q_DECLARE_METATYPE(qalu::testdb::Backend)
 
 using namespace qalu;
@@ -291,31 +293,37 @@ private slots:
             statuses.join(u' '), QStringLiteral("change same unknown-guid insert insert fails not-reached"));
     }
 
+    // The exit status is the first of 64, 1, 2, 3, 73, 4, 0 that applies.
     void failures_data()
     {
         QTest::addColumn<QString>("connection");
-        QTest::addColumn<bool>("readable");
+        QTest::addColumn<QJsonValue>("salp"); // null: no workbook
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("out");
         const QString missingDb = QStringLiteral("Provider=SQLite;Data Source=/nonexistent/pharmacy.db");
-        QTest::newRow("no database") << missingDb << true << QStringList() << 1
+        const QStringList noFolder { QStringLiteral("--xlsx=/nonexistent/r.xlsx") };
+        const QJsonValue none, twelve(12), stops(QStringLiteral("1,2,3"));
+        QTest::newRow("no database") << missingDb << twelve << QStringList() << 1
                                      << QStringLiteral("هناك مشكلة بالارتباط بقاعدة البيانات\n");
-        QTest::newRow("unreadable workbook") << QString() << false << QStringList() << 2
-                                             << QStringLiteral("حدث خطأ بتحميل الاسعار من الموقع\n");
+        QTest::newRow("no database, bad format")
+            << missingDb << none << QStringList { QStringLiteral("--format=xml") } << 64 << QString();
+        QTest::newRow("unreadable workbook")
+            << QString() << none << noFolder << 2 << QStringLiteral("حدث خطأ بتحميل الاسعار من الموقع\n");
         QTest::newRow("register into a missing folder")
-            << QString() << true << QStringList { QStringLiteral("--xlsx=/nonexistent/r.xlsx") } << 73
-            << QStringLiteral("completes\n");
-        QTest::newRow("bad format") << QString() << true << QStringList { QStringLiteral("--format=xml") }
+            << QString() << twelve << noFolder << 73 << QStringLiteral("completes\n");
+        QTest::newRow("a stop outranks the register file")
+            << QString() << stops << noFolder << 3 << QStringLiteral("stops at sheet row 2");
+        QTest::newRow("bad format") << QString() << twelve << QStringList { QStringLiteral("--format=xml") }
                                     << 64 << QString();
         QTest::newRow("negative limit")
-            << QString() << true << QStringList { QStringLiteral("--change-limit"), QStringLiteral("-5") }
+            << QString() << twelve << QStringList { QStringLiteral("--change-limit"), QStringLiteral("-5") }
             << 64 << QString();
     }
     void failures()
     {
         QFETCH(QString, connection);
-        QFETCH(bool, readable);
+        QFETCH(QJsonValue, salp);
         QFETCH(QStringList, options);
         QFETCH(int, exitCode);
         QFETCH(QString, out);
@@ -323,18 +331,56 @@ private slots:
         if (!f.open(Backend::Sqlite))
             return;
         QTemporaryDir dir;
-        const QString workbook = readable
-            ? writeWorkbook(dir, QJsonArray { priceListHeader(), updateRow(paracetamol, 12, 9.25) })
+        const QString workbook = !salp.isNull()
+            ? writeWorkbook(dir, QJsonArray { priceListHeader(), updateRow(paracetamol, salp, 9.25) })
             : dir.filePath(QStringLiteral("missing.xlsx"));
         const CliResult r = review(connection.isEmpty() ? f.connectionString : connection, workbook, options);
         QCOMPARE(r.exitCode, exitCode);
         if (exitCode == 64)
             QCOMPARE(r.out, QString());
-        else if (exitCode == 73)
-            QVERIFY(r.out.contains(out));
+        else if (exitCode == 73 || exitCode == 3)
+            QVERIFY2(r.out.contains(out), qPrintable(r.out));
         else
             QVERIFY2(r.out.startsWith(out) && r.out.count(u'\n') == 2, qPrintable(r.out));
-        QCOMPARE(r.err.count(u'\n'), exitCode >= 64 ? 1 : 0);
+        QCOMPARE(r.err.count(u'\n'), exitCode <= 2 ? 0 : 1);
+    }
+
+    // An output file that is the workbook, the database (by any name) or not a regular file is
+    // refused before anything is read or written, by each command that writes one.
+    void refusesToOverwrite_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("file"); // %d the database, %D another spelling of it, %w the workbook
+        for (const char *option : { "review --xlsx=", "apply --no-journal --report=" })
+            for (const char *file : { "%d", "%D", "%t/link-to-db", "%w", "%t", "%t/fifo", "/dev/null" })
+                QTest::addRow("%s%s", option, file)
+                    << QString::fromLatin1(option) << QString::fromLatin1(file);
+    }
+    void refusesToOverwrite()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, file);
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite))
+            return;
+        QTemporaryDir dir;
+        const QString workbook = writeWorkbook(dir, mixedList());
+        const QFileInfo db(sqliteFile(f.connectionString));
+        QVERIFY(QFile::link(db.filePath(), dir.filePath(QStringLiteral("link-to-db"))));
+        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo"))).constData(), 0600), 0);
+        file.replace(QStringLiteral("%d"), db.filePath())
+            .replace(QStringLiteral("%D"), db.path() + QStringLiteral("/./") + db.fileName())
+            .replace(QStringLiteral("%w"), workbook)
+            .replace(QStringLiteral("%t"), dir.path());
+        const QByteArray before = fileHash(db.filePath()) + fileHash(workbook);
+        QStringList args = option.split(u' ');
+        args.last() += file;
+        const CliResult r = runCli(args << QStringLiteral("--connection") << f.connectionString << workbook);
+        QCOMPARE(r.exitCode, 64);
+        QCOMPARE(r.out, QString());
+        QVERIFY2(
+            r.err.contains(QStringLiteral("will not write")) && r.err.count(u'\n') == 1, qPrintable(r.err));
+        QCOMPARE(fileHash(db.filePath()) + fileHash(workbook), before);
     }
 
     // The register's prediction and a real run's report name the same stop and the same rows.

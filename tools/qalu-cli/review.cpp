@@ -53,15 +53,17 @@ const char help[]
       "Options (--opt=value and --opt value are the same):\n"
       "  --connection CONNECTION-STRING  the ADO-style connection string, as for apply\n"
       "  --decimal-separator C           the one-character decimal separator of the price texts\n"
-      "                                  (default: the locale's, '.' when it is not one character)\n"
+      "                                  (default: the locale's, '.' when it is not one character;\n"
+      "                                  not a digit, sign, e, E, blank or control character)\n"
       "  --format text|json              the register as aligned text lines (default) or as one\n"
       "                                  JSON document\n"
-      "  --xlsx FILE                     also write the register as a workbook to FILE\n"
+      "  --xlsx FILE                     also write the register as a workbook to FILE (not\n"
+      "                                  WORKBOOK, the database file or a non-regular file)\n"
       "  --change-limit PERCENT          the limit of large-change (default %1)\n"
       "  -h, --help                      show this text\n"
       "  --version                       show the program's version\n"
       "\n"
-      "Exit status:\n"
+      "Exit status (the first that applies of 64, 1, 2, 3, 73, 4, 0):\n"
       "  0  the run would complete and nothing needs a look\n"
       "  4  the run would complete, but something needs a look (an unknown guid, a duplicate,\n"
       "     dropped rows, a marked row)\n"
@@ -149,7 +151,8 @@ int runReview(const QStringList &args)
         const QString error = writeReviewXlsx(xlsx, workbook, result);
         if (!error.isEmpty()) {
             printLine(stderr, QStringLiteral("qalu-cli review: cannot write %1: %2").arg(xlsx, error));
-            return exitCannotWrite;
+            // A stop outranks the register file: it is what the pharmacist must not miss.
+            return result.stop ? exitStops : exitCannotWrite;
         }
     }
     if (result.stop)
