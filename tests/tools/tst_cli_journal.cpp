@@ -356,6 +356,21 @@ private slots:
         const QByteArray newest = readAll(journals.filePath(left.constLast()));
         QVERIFY(newest.contains("\"snapshot\""));
         QVERIFY(!newest.contains("s3cret"));
+
+        // An older journal may hold a password's tail: show never prints it; restore's connection
+        // failure is one line.
+        const QString path = journals.filePath(left.constLast());
+        QFile older(path);
+        QVERIFY(older.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        older.write(QByteArray(newest).replace("Data Source=", "Pwd={ab}}c};Data Source="));
+        older.close();
+        for (const char *format : { "text", "json" })
+            QVERIFY(!runCli({ QStringLiteral("journal"), QStringLiteral("show"), QStringLiteral("--format"),
+                                QString::fromLatin1(format), path })
+                         .out.contains(QStringLiteral("}c}")));
+        const testdb::CliResult r2 = runCli({ QStringLiteral("restore"), QStringLiteral("--connection"),
+            QStringLiteral("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=1;Uid=x;Pwd=;"), path });
+        QCOMPARE(r2.out.count(u'\n'), 2);
     }
 };
 

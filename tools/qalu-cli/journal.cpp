@@ -1,6 +1,7 @@
 #include "command.h"
 
 #include "core/failure.h"
+#include "db/connection_string.h"
 #include "update/report_json.h"
 #include "update/run_journal.h"
 
@@ -43,7 +44,11 @@ int showRun(const QString &folder, const QString &run, OutputFormat format)
         printLine(stderr, QStringLiteral("qalu-cli journal: ") + problem.text());
         return 2;
     }
+    // Journals written before credentials were taken out whole may hold a password's tail.
+    j.database = db::withoutCredentials(j.database);
     if (format == OutputFormat::Json) {
+        if (j.document.contains(QStringLiteral("database")))
+            j.document.insert(QStringLiteral("database"), j.database);
         std::fputs(QJsonDocument(j.document).toJson(QJsonDocument::Indented).constData(), stdout);
         return 0;
     }
