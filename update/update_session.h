@@ -36,9 +36,10 @@ public:
     // `workbook`. With a journal folder (empty: the default folder) the run keeps its journal
     // there: the old prices read before the first row statement (the journal takes the AfterRead
     // step), the journal written after the run; why none could be written goes to `journalFailure`, never
-    // into the run.
+    // into the run. `atomic` runs the rows in one transaction (qalu-cli apply --atomic only).
     UpdateReport run(const QString &workbook, QChar decimalSeparator, UpdateRun::Steps steps,
-        const std::optional<QString> &journalFolder = std::nullopt, QString *journalFailure = nullptr);
+        const std::optional<QString> &journalFolder = std::nullopt, QString *journalFailure = nullptr,
+        bool atomic = false);
 
     db::TConnection ADOConnection1;
     TStringGrid StringGrid1;

@@ -13,7 +13,7 @@ namespace {
 
 const char help[]
     = "Usage: qalu-cli apply --connection CONNECTION-STRING [--decimal-separator C] [--report FILE]\n"
-      "                     [--no-journal] [--journal-dir DIR] WORKBOOK\n"
+      "                     [--atomic] [--no-journal] [--journal-dir DIR] WORKBOOK\n"
       "\n"
       "Applies the price list WORKBOOK (.xlsx) to the pharmacy database exactly as the window's\n"
       "update button does: every row below the header updates a medicine's prices by its guid or\n"
@@ -29,6 +29,9 @@ const char help[]
       "  --report FILE                   also write the run's report as JSON to FILE: every row\n"
       "                                  below the header with what happened to it, where and why\n"
       "                                  the run stopped, the rows cut off after row %1\n"
+      "  --atomic                        run every row in one transaction: every row or none; a\n"
+      "                                  failing row rolls the whole list back (exit 3, and the\n"
+      "                                  report and journal say rolled_back)\n"
       "  --no-journal                    keep no journal of this run\n"
       "  --journal-dir DIR               keep the run's journal in DIR\n"
       "  -h, --help                      show this text\n"
@@ -36,14 +39,16 @@ const char help[]
       "\n"
       "Output (UTF-8, standard output): the one message the window would show; after a\n"
       "connection failure the database's error text follows it. When a row fails, one line\n"
-      "'row N: REASON' (N the sheet row) goes to standard error.\n"
+      "'row N: REASON' (N the sheet row) goes to standard error; so does 'row N: guid matches\n"
+      "no medicine' for each update row whose guid matched none (the message and exit stay), and\n"
+      "'rows %2-N not read: a price list is read up to row %1' when the sheet has more rows.\n"
       "Exit status:\n"
       "  0  \"تمت عملية التحديث بنجاح\" (every row applied)\n"
       "  1  connection failure: \"هناك مشكلة بالارتباط بقاعدة البيانات\" and, on the next line,\n"
       "     the database's error text, both on standard output\n"
       "  2  \"حدث خطأ بتحميل الاسعار من الموقع\" (the workbook could not be read; database untouched)\n"
       "  3  \"لم يتم تحديث جميع الاسعار بطريقة صحيحة ..يرجى اعادة التحديث\" (a row failed; the rows\n"
-      "     before it stay applied)\n"
+      "     before it stay applied, or with --atomic none does)\n"
       "  5  the run ended as above but the --report FILE could not be written (one line on\n"
       "     standard error)\n"
       "  64 usage error: nothing on standard output, one line on standard error\n";
@@ -66,12 +71,13 @@ bool writeReport(const QString &path, const update::UpdateReport &report)
 
 int runApply(const QStringList &args)
 {
-    CommandLine line("apply", QString::fromUtf8(help).arg(update::rowCap));
+    CommandLine line("apply", QString::fromUtf8(help).arg(update::rowCap).arg(update::rowCap + 1));
     line.takeConnection();
     line.takeDecimalSeparator();
     line.takeJournalDir();
     const QCommandLineOption reportOption = line.addValue("report", "FILE");
     const QCommandLineOption noJournal = line.addFlag("no-journal");
+    const QCommandLineOption atomic = line.addFlag("atomic");
     if (const std::optional<int> done = line.parse(args))
         return *done;
     const QString connection = line.connection();
@@ -93,8 +99,18 @@ int runApply(const QStringList &args)
 
     QString journalFailure;
     const update::UpdateReport report = session.run(workbook, separator, session.steps(workbook, separator),
-        line.isSet(noJournal) ? std::nullopt : std::optional<QString>(journalDir), &journalFailure);
+        line.isSet(noJournal) ? std::nullopt : std::optional<QString>(journalDir), &journalFailure,
+        line.isSet(atomic));
     printLine(stdout, update::updateMessage(report.outcome));
+    if (report.dropped)
+        printLine(stderr,
+            QStringLiteral("rows %1-%2 not read: a price list is read up to row %3")
+                .arg(report.dropped->first)
+                .arg(report.dropped->last)
+                .arg(update::rowCap));
+    for (const update::RowReport &row : report.rows)
+        if (row.matched == 0)
+            printLine(stderr, QStringLiteral("row %1: guid matches no medicine").arg(row.sheetRow));
     if (report.stop)
         printLine(stderr,
             QStringLiteral("row %1: %2").arg(report.stop->sheetRow).arg(oneLine(report.stop->reason)));
