@@ -248,6 +248,29 @@ RowReport PriceReview::predictRow(
     return row;
 }
 
+void markChanged(db::TConnection &connection, const QMap<QString, Prices> &oldPrices, UpdateReport &report)
+{
+    TQuery same(connection, QStringLiteral("QReportSame"));
+    same.setText(QStringLiteral("select count(*) from mat00 where guid= :a0 and salp= :a1 and price1= :a2"
+                                " and salp2= :a3 and price2= :a4"));
+    for (RowReport &row : report.rows) {
+        if (row.isInsert() || row.status != RowStatus::Applied)
+            continue;
+        if (row.matched == 0) {
+            row.changed = false;
+            continue;
+        }
+        const auto old = oldPrices.constFind(row.guid);
+        if (old == oldPrices.cend())
+            continue;
+        same.setString(0, row.guid);
+        for (int i = 0; i < 4; ++i)
+            same.setDouble(i + 1, (*old)[size_t(i)]);
+        same.Open();
+        row.changed = same.firstFieldAsInteger() == 0;
+    }
+}
+
 ReviewResult trialReview(UpdateSession &session, const QString &workbook, QChar separator,
     double changeLimitPercent, QString *readFailure)
 {

@@ -3,6 +3,8 @@
 #include "update/update_report.h"
 
 #include <QChar>
+#include <QMap>
+#include <QString>
 
 #include <memory>
 #include <optional>
@@ -49,6 +51,12 @@ private:
     bool m_inTrial;
     std::unique_ptr<State> m_state;
 };
+
+// Fills `changed` of the report's applied update rows: whether the stored prices now differ from
+// `oldPrices` (read before the run), as the database compares them: a select comparing each
+// price column with the old value. A row whose guid matched nothing changed nothing; a guid
+// without old prices stays unknown. Throws qalu::Failure with the database's text.
+void markChanged(db::TConnection &connection, const QMap<QString, Prices> &oldPrices, UpdateReport &report);
 
 // The review with --trial: the run's own statements on `session` (an UpdateRun, categories
 // resolved as the run resolves them) in one transaction that is rolled back, each row predicted

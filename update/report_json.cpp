@@ -69,8 +69,10 @@ QJsonObject rowJson(const RowReport &row)
     }
     o.insert(QStringLiteral("status"), statusName(row.status));
     o.insert(QStringLiteral("new"), pricesJson(row.prices));
-    if (row.kind == RowKind::Update && row.status == RowStatus::Applied)
+    if (row.kind == RowKind::Update && row.status == RowStatus::Applied) {
         o.insert(QStringLiteral("matched"), row.matched ? QJsonValue(*row.matched) : QJsonValue::Null);
+        o.insert(QStringLiteral("changed"), row.changed ? QJsonValue(*row.changed) : QJsonValue::Null);
+    }
     return o;
 }
 

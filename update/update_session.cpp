@@ -36,7 +36,8 @@ UpdateRun::Steps UpdateSession::steps(const QString &workbook, QChar decimalSepa
 }
 
 UpdateReport UpdateSession::run(const QString &workbook, QChar decimalSeparator, UpdateRun::Steps runSteps,
-    const std::optional<QString> &journalFolder, QString *journalFailure, bool atomic)
+    const std::optional<QString> &journalFolder, QString *journalFailure, bool atomic,
+    std::optional<PriceSnapshot> *oldPrices)
 {
     std::optional<RunJournal> journal;
     if (journalFolder) {
@@ -51,6 +52,8 @@ UpdateReport UpdateSession::run(const QString &workbook, QChar decimalSeparator,
         const QString failure = journal->write(report);
         if (journalFailure)
             *journalFailure = failure;
+        if (oldPrices)
+            *oldPrices = journal->snapshot();
     }
     return report;
 }

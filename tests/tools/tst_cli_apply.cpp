@@ -218,10 +218,12 @@ private slots:
         QStringList statuses;
         for (const QJsonValue row : report.value(QStringLiteral("rows")).toArray())
             statuses << row.toObject().value(QStringLiteral("status")).toString() + u' '
-                    + QString::number(row.toObject().value(QStringLiteral("matched")).toInt(-1));
+                    + QString::number(row.toObject().value(QStringLiteral("matched")).toInt(-1)) + u' '
+                    + row.toObject().value(QStringLiteral("changed")).toVariant().toString();
         QCOMPARE(statuses,
-            QStringList({ QStringLiteral("applied 1"), QStringLiteral("applied 0"),
-                QStringLiteral("failed -1"), QStringLiteral("not-reached -1") }));
+            QStringList({ atomic ? QStringLiteral("applied 1 false") : QStringLiteral("applied 1 true"),
+                QStringLiteral("applied 0 false"), QStringLiteral("failed -1 "),
+                QStringLiteral("not-reached -1 ") }));
         QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(),
             atomic ? 24.0 : 50.0);
         QCOMPARE(

@@ -1,6 +1,8 @@
 #include "command.h"
 
 #include "core/decimal_separator.h"
+#include "core/failure_text.h"
+#include "update/price_review.h"
 #include "update/report_json.h"
 #include "update/update_session.h"
 
@@ -98,9 +100,20 @@ int runApply(const QStringList &args)
     }
 
     QString journalFailure;
-    const update::UpdateReport report = session.run(workbook, separator, session.steps(workbook, separator),
+    std::optional<update::PriceSnapshot> oldPrices;
+    update::UpdateReport report = session.run(workbook, separator, session.steps(workbook, separator),
         line.isSet(noJournal) ? std::nullopt : std::optional<QString>(journalDir), &journalFailure,
-        line.isSet(atomic));
+        line.isSet(atomic), &oldPrices);
+    if (oldPrices) {
+        // After the run, and never the window's: the report's changed read from the database.
+        try {
+            update::markChanged(session.ADOConnection1, *oldPrices, report);
+        } catch (...) {
+            printLine(stderr,
+                QStringLiteral("qalu-cli apply: the report cannot tell which prices changed: ")
+                    + oneLine(failureText(std::current_exception())));
+        }
+    }
     printLine(stdout, update::updateMessage(report.outcome));
     if (report.dropped)
         printLine(stderr,
