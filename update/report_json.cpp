@@ -69,6 +69,10 @@ QJsonObject rowJson(const RowReport &row)
     }
     o.insert(QStringLiteral("status"), statusName(row.status));
     o.insert(QStringLiteral("new"), pricesJson(row.prices));
+    if (row.kind == RowKind::Update && row.status == RowStatus::Applied) {
+        o.insert(QStringLiteral("matched"), row.matched ? QJsonValue(*row.matched) : QJsonValue::Null);
+        o.insert(QStringLiteral("changed"), row.changed ? QJsonValue(*row.changed) : QJsonValue::Null);
+    }
     return o;
 }
 
@@ -134,17 +138,20 @@ QString jsonRow(const RowReport &row)
 {
     const QString status = jsonString(reviewStatusName(row.verdict));
     if (!row.isInsert())
-        return QStringLiteral("{\"sheet_row\":%1,\"kind\":\"update\",\"guid\":%2,\"status\":%3,\"old\":%4,"
-                              "\"new\":%5,\"attention\":%6}")
-            .arg(QString::number(row.sheetRow), jsonString(row.guid), status, jsonPrices(row.oldPrices),
-                jsonPrices(row.prices), jsonMarks(row.marks));
+        return QStringLiteral("{\"sheet_row\":%1,\"kind\":\"update\",\"guid\":%2,\"name\":%3,\"status\":%4,"
+                              "\"old\":%5,\"new\":%6,\"attention\":%7}")
+            .arg(QString::number(row.sheetRow), jsonString(row.guid),
+                row.oldPrices ? jsonString(row.heldName) : QStringLiteral("null"), status,
+                jsonPrices(row.oldPrices), jsonPrices(row.prices), jsonMarks(row.marks));
     const QString categoryStatus = row.categoryStatus == CategoryStatus::Unresolved ? QStringLiteral("null")
         : row.categoryStatus == CategoryStatus::Created ? QStringLiteral("\"new\"")
                                                         : QStringLiteral("\"exists\"");
     return QStringLiteral("{\"sheet_row\":%1,\"kind\":\"insert\",\"mat_num\":%2,\"name\":%3,\"category\":%4,"
-                          "\"category_status\":%5,\"status\":%6,\"new\":%7,\"attention\":%8}")
+                          "\"category_status\":%5,\"status\":%6,\"held_by\":%7,\"new\":%8,\"attention\":%9}")
         .arg(QString::number(row.sheetRow), QString::number(row.matNum), jsonString(row.name),
-            jsonString(row.category), categoryStatus, status, jsonPrices(row.prices), jsonMarks(row.marks));
+            jsonString(row.category), categoryStatus, status,
+            row.verdict == ReviewStatus::Duplicate ? jsonString(row.heldName) : QStringLiteral("null"),
+            jsonPrices(row.prices), jsonMarks(row.marks));
 }
 
 } // namespace
@@ -202,6 +209,7 @@ QJsonObject reportToJson(const UpdateReport &report)
                 { QStringLiteral("last"), report.dropped->last } });
     else
         o.insert(QStringLiteral("dropped"), QJsonValue::Null);
+    o.insert(QStringLiteral("rolled_back"), report.rolledBack);
     o.insert(QStringLiteral("new_categories"), QJsonArray::fromStringList(report.newCategories));
     QJsonArray rows;
     for (const RowReport &row : report.rows)

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace qalu {
 class TStringGrid;
 }
@@ -85,6 +87,11 @@ public:
     QString write(const UpdateReport &report);
 
     QString filePath() const { return m_filePath; }
+    // The old prices, when they were read.
+    std::optional<PriceSnapshot> snapshot() const
+    {
+        return m_taken && m_snapshotFailure.isEmpty() ? std::optional(m_snapshot) : std::nullopt;
+    }
 
 private:
     db::TConnection &m_connection;

@@ -47,6 +47,12 @@ QStringList reviewMarkNames(unsigned marks)
         names << QStringLiteral("large-change");
     if (marks & SameName)
         names << QStringLiteral("same-name");
+    if (marks & Repeated)
+        names << QStringLiteral("repeated");
+    if (marks & BlankRow)
+        names << QStringLiteral("blank-row");
+    if (marks & EmptyPrice)
+        names << QStringLiteral("empty-price");
     return names;
 }
 

@@ -42,8 +42,12 @@ enum ReviewMark : unsigned {
     ToZero = 1, // an empty price cell overwrites a non-zero price with 0
     LargeChange = 2, // a price moves by more than the change limit
     SameName = 4, // a new medicine whose name a medicine already has
+    Repeated = 8, // an update row whose guid an earlier row of the list has
+    BlankRow = 16, // an insert row with every cell empty: a nameless medicine
+    EmptyPrice = 32, // an insert row with an empty price cell: the new medicine costs 0
 };
-// The names of the marks set in `marks`, in the order above: "to-zero", "large-change", "same-name".
+// The names of the marks set in `marks`, in the order above: "to-zero", "large-change",
+// "same-name", "repeated", "blank-row", "empty-price".
 QStringList reviewMarkNames(unsigned marks);
 
 // What happens to one grid row below the header. The run's report and the review's prediction
@@ -60,6 +64,13 @@ struct RowReport
     QString name; // insert rows: the trimmed name
     QString category; // insert rows: the trimmed category name
     CategoryStatus categoryStatus = CategoryStatus::Unresolved;
+    // The name the database holds: for an update row the review found, its medicine's; for a
+    // duplicate insert row, the medicine's that already has the MatNum.
+    QString heldName;
+    // Update rows the run applied: the statement's row count (unset where the driver cannot
+    // tell) and whether the stored prices now differ from before (unset when not known).
+    std::optional<int> matched;
+    std::optional<bool> changed;
     // Update rows the review found: the medicine's prices before the run.
     std::optional<Prices> oldPrices;
     // The new prices: salp, price1, salp2, price2 for an update row; salp, price1 for an insert
@@ -94,6 +105,7 @@ struct UpdateReport
     QString readFailure; // the reading failure's text when outcome is ReadFailed
     std::optional<RowFailure> stop;
     std::optional<SheetRange> dropped; // sheet rows cut off by the row cap
+    bool rolledBack = false; // the run was one transaction and a row failure undid it all
     QStringList newCategories; // in creation order
     QList<RowReport> rows;
 };

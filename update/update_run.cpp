@@ -4,6 +4,7 @@
 #include "core/failure_text.h"
 #include "core/logging.h"
 #include "core/trim.h"
+#include "db/connection.h"
 #include "db/query.h"
 #include "intake/price_grid.h"
 
@@ -35,11 +36,13 @@ double bindPrice(db::TQuery &query, int position, const TStringGrid &grid, int c
 
 } // namespace
 
-UpdateRun::UpdateRun(TStringGrid &grid, db::TQuery &qgeneral, Steps steps, QChar decimalSeparator)
+UpdateRun::UpdateRun(
+    TStringGrid &grid, db::TQuery &qgeneral, Steps steps, QChar decimalSeparator, db::TConnection *atomic)
     : m_grid(grid)
     , m_qgeneral(qgeneral)
     , m_steps(std::move(steps))
     , m_separator(decimalSeparator)
+    , m_atomic(atomic)
 {
 }
 
@@ -91,8 +94,12 @@ UpdateReport UpdateRun::run()
 
     int r = 1;
     try {
+        if (m_atomic)
+            m_atomic->BeginTrans();
         for (; r < rowCount; ++r) {
             RowReport &row = report.rows[r - 1];
+            if (m_steps.BeforeRow)
+                m_steps.BeforeRow(m_grid, r);
             if (row.kind == RowKind::Update) {
                 m_qgeneral.clearText();
                 m_qgeneral.setText(updateStatement());
@@ -102,7 +109,9 @@ UpdateReport UpdateRun::run()
                         m_qgeneral, position, m_grid, updatePriceColumns[size_t(position)], r, m_separator);
                 row.prices = prices;
                 m_qgeneral.setString(4, row.guid);
-                m_qgeneral.ExecSQL();
+                const int affected = m_qgeneral.ExecSQL();
+                if (affected >= 0)
+                    row.matched = affected;
                 row.status = RowStatus::Applied;
                 continue;
             }
@@ -137,6 +146,8 @@ UpdateReport UpdateRun::run()
             m_qgeneral.ExecSQL();
             row.status = RowStatus::Applied;
         }
+        if (m_atomic)
+            m_atomic->CommitTrans();
     } catch (const CellProblem &problem) {
         report.stop = RowFailure { r + 1, cellReference(problem.col, r + 1), problem.text, problem.reason };
     } catch (...) {
@@ -144,7 +155,13 @@ UpdateReport UpdateRun::run()
     }
     if (report.stop) {
         report.outcome = UpdateOutcome::RowFailed;
-        report.rows[r - 1].status = RowStatus::Failed;
+        // A failed commit blames no row: the stop stays on the row after the last.
+        if (r < rowCount)
+            report.rows[r - 1].status = RowStatus::Failed;
+        if (m_atomic) {
+            m_atomic->RollbackTrans();
+            report.rolledBack = true;
+        }
         qCWarning(lcUpdate).noquote()
             << "sheet row" << report.stop->sheetRow << "failed:" << report.stop->reason;
     }

@@ -13,8 +13,9 @@ class TStringGrid;
 }
 
 namespace qalu::db {
+class TConnection;
 class TQuery;
-}
+} // namespace qalu::db
 
 namespace qalu::update {
 
@@ -33,9 +34,15 @@ public:
         // Optional: called once with the capped grid after a successful read, before the first
         // row statement. A failure raised here is logged and the run goes on unchanged.
         std::function<void(const TStringGrid &)> AfterRead;
+        // Optional: called with the grid row before each row's statement (the review's trial
+        // predicts the row there). A failure raised here fails the row.
+        std::function<void(const TStringGrid &, int)> BeforeRow;
     };
 
-    UpdateRun(TStringGrid &grid, db::TQuery &qgeneral, Steps steps, QChar decimalSeparator);
+    // `atomic`: the row statements run in one transaction on qgeneral's connection, committed
+    // when every row applied and rolled back when one fails (the window never asks for it).
+    UpdateRun(TStringGrid &grid, db::TQuery &qgeneral, Steps steps, QChar decimalSeparator,
+        db::TConnection *atomic = nullptr);
     // The report's workbook is left empty: the steps know the file, the run does not.
     UpdateReport run();
 
@@ -44,6 +51,7 @@ private:
     db::TQuery &m_qgeneral;
     Steps m_steps;
     QChar m_separator;
+    db::TConnection *m_atomic;
 };
 
 } // namespace qalu::update

@@ -32,23 +32,28 @@ UpdateRun::Steps UpdateSession::steps(const QString &workbook, QChar decimalSepa
 {
     return { [this] { ClearGrid(StringGrid1); },
         [this, workbook, decimalSeparator] { LoadWorkbookToGrid(StringGrid1, workbook, decimalSeparator); },
-        [this](const QString &name) { return resolver.Resolve(name); }, {} };
+        [this](const QString &name) { return resolver.Resolve(name); }, {}, {} };
 }
 
 UpdateReport UpdateSession::run(const QString &workbook, QChar decimalSeparator, UpdateRun::Steps runSteps,
-    const std::optional<QString> &journalFolder, QString *journalFailure)
+    const std::optional<QString> &journalFolder, QString *journalFailure, bool atomic,
+    std::optional<PriceSnapshot> *oldPrices)
 {
     std::optional<RunJournal> journal;
     if (journalFolder) {
         journal.emplace(ADOConnection1, *journalFolder);
         runSteps.AfterRead = [&journal](const TStringGrid &grid) { journal->takeSnapshot(grid); };
     }
-    UpdateReport report = UpdateRun(StringGrid1, qgeneral, std::move(runSteps), decimalSeparator).run();
+    UpdateReport report = UpdateRun(
+        StringGrid1, qgeneral, std::move(runSteps), decimalSeparator, atomic ? &ADOConnection1 : nullptr)
+                              .run();
     report.workbook = workbook;
     if (journal) {
         const QString failure = journal->write(report);
         if (journalFailure)
             *journalFailure = failure;
+        if (oldPrices)
+            *oldPrices = journal->snapshot();
     }
     return report;
 }

@@ -4,6 +4,7 @@
 #include "db/query.h"
 #include "intake/price_grid.h"
 #include "update/category_resolver.h"
+#include "update/run_journal.h"
 #include "update/update_run.h"
 
 #include <QChar>
@@ -36,9 +37,11 @@ public:
     // `workbook`. With a journal folder (empty: the default folder) the run keeps its journal
     // there: the old prices read before the first row statement (the journal takes the AfterRead
     // step), the journal written after the run; why none could be written goes to `journalFailure`, never
-    // into the run.
+    // into the run. `atomic` runs the rows in one transaction (qalu-cli apply --atomic only).
+    // `oldPrices`, when given, receives the journal's old prices if they were read.
     UpdateReport run(const QString &workbook, QChar decimalSeparator, UpdateRun::Steps steps,
-        const std::optional<QString> &journalFolder = std::nullopt, QString *journalFailure = nullptr);
+        const std::optional<QString> &journalFolder = std::nullopt, QString *journalFailure = nullptr,
+        bool atomic = false, std::optional<PriceSnapshot> *oldPrices = nullptr);
 
     db::TConnection ADOConnection1;
     TStringGrid StringGrid1;

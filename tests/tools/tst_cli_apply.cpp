@@ -166,17 +166,22 @@ private slots:
         QCOMPARE(f.count(QStringLiteral("TreeView"), QStringLiteral("num = 8")), 1);
     }
 
-    // A failing row: status 3 and only its message; rows before stay, rows after are untouched.
-    // Standard error names the sheet row, and the report says where and why it stopped.
+    // A failing row: status 3 and only its message; rows before stay (none with --atomic), rows
+    // after are untouched. Standard error names the sheet row and the guid that matched nothing,
+    // and the report says where and why it stopped, and what each update statement matched.
     void rowFailure_data()
     {
         QTest::addColumn<Backend>("backend");
-        QTest::newRow("sqlite") << Backend::Sqlite;
-        QTest::newRow("postgresql") << Backend::Postgres;
+        QTest::addColumn<bool>("atomic");
+        QTest::newRow("sqlite") << Backend::Sqlite << false;
+        QTest::newRow("postgresql") << Backend::Postgres << false;
+        QTest::newRow("sqlite, atomic") << Backend::Sqlite << true;
+        QTest::newRow("postgresql, atomic") << Backend::Postgres << true;
     }
     void rowFailure()
     {
         QFETCH(Backend, backend);
+        QFETCH(bool, atomic);
         PharmacyFixture f;
         if (!f.open(backend))
             return;
@@ -184,34 +189,43 @@ private slots:
         const QJsonArray rows {
             priceListHeader(),
             QJsonArray { amoxicillin, QStringLiteral("50"), QStringLiteral("40") },
+            QJsonArray { QStringLiteral("{00000000-0000-4000-8000-000000000001}"), 1, 1 },
             QJsonArray { paracetamol, QStringLiteral("12,5"), QStringLiteral("40") },
             QJsonArray { ibuprofen, QStringLiteral("77"), QStringLiteral("66") },
         };
         const QString reportPath = dir.filePath(QStringLiteral("report.json"));
-        const Result r = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
-            QStringLiteral("--decimal-separator=."), QStringLiteral("--report"), reportPath,
-            writeWorkbook(dir, rows) });
+        QStringList args { QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
+            QStringLiteral("--decimal-separator=."), QStringLiteral("--report"), reportPath };
+        if (atomic)
+            args << QStringLiteral("--atomic");
+        const Result r = runCli(args + QStringList { writeWorkbook(dir, rows) });
         QCOMPARE(r.out, rowFailed + u'\n');
         QCOMPARE(r.exitCode, 3);
-        QCOMPARE(r.err, QStringLiteral("row 3: character ',' at position 3 is not allowed there\n"));
+        QCOMPARE(r.err,
+            QStringLiteral("row 3: guid matches no medicine\n"
+                           "row 4: character ',' at position 3 is not allowed there\n"));
         QFile reportFile(reportPath);
         QVERIFY(reportFile.open(QIODevice::ReadOnly));
         const QJsonObject report = QJsonDocument::fromJson(reportFile.readAll()).object();
         QCOMPARE(report.value(QStringLiteral("outcome")).toString(), QStringLiteral("row-failed"));
+        QCOMPARE(report.value(QStringLiteral("rolled_back")).toBool(), atomic);
         QCOMPARE(report.value(QStringLiteral("stop")).toObject(),
-            (QJsonObject { { QStringLiteral("sheet_row"), 3 },
-                { QStringLiteral("cell"), QStringLiteral("B3") },
+            (QJsonObject { { QStringLiteral("sheet_row"), 4 },
+                { QStringLiteral("cell"), QStringLiteral("B4") },
                 { QStringLiteral("text"), QStringLiteral("12,5") },
                 { QStringLiteral("reason"),
                     QStringLiteral("character ',' at position 3 is not allowed there") } }));
         QStringList statuses;
         for (const QJsonValue row : report.value(QStringLiteral("rows")).toArray())
-            statuses << row.toObject().value(QStringLiteral("status")).toString();
+            statuses << row.toObject().value(QStringLiteral("status")).toString() + u' '
+                    + QString::number(row.toObject().value(QStringLiteral("matched")).toInt(-1)) + u' '
+                    + row.toObject().value(QStringLiteral("changed")).toVariant().toString();
         QCOMPARE(statuses,
-            QStringList(
-                { QStringLiteral("applied"), QStringLiteral("failed"), QStringLiteral("not-reached") }));
-        QCOMPARE(
-            f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 50.0);
+            QStringList({ atomic ? QStringLiteral("applied 1 false") : QStringLiteral("applied 1 true"),
+                QStringLiteral("applied 0 false"), QStringLiteral("failed -1 "),
+                QStringLiteral("not-reached -1 ") }));
+        QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(),
+            atomic ? 24.0 : 50.0);
         QCOMPARE(
             f.scalar(QStringLiteral("select salp from mat00 where ") + where(paracetamol)).toDouble(), 12.0);
         QCOMPARE(
@@ -293,7 +307,8 @@ private slots:
             f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(), 24.0);
     }
 
-    // Sheet rows after 1500 are not read: a bad price in sheet row 1501 does not fail the run.
+    // Sheet rows after 1500 are not read (standard error says so): a bad price in sheet row 1501
+    // does not fail the run.
     void sheetRowsAfter1500AreDropped()
     {
         PharmacyFixture f;
@@ -308,6 +323,7 @@ private slots:
         const Result r = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
             QStringLiteral("--decimal-separator"), QStringLiteral("."), writeWorkbook(dir, rows) });
         QCOMPARE(r.out, completed + u'\n');
+        QCOMPARE(r.err, QStringLiteral("rows 1501-1502 not read: a price list is read up to row 1500\n"));
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(
             f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toInt(), 1499);

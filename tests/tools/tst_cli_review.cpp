@@ -23,6 +23,7 @@ const QString &paracetamol = seed::paracetamol;
 const QString &ibuprofen = seed::ibuprofen;
 const QString coldMedicines = QStringLiteral("أدوية البرد");
 const QString painkillers = QStringLiteral("مسكنات");
+const QString amoxicillinName = QStringLiteral("أموكسيسيلين 500 مجم");
 
 QJsonArray updateRow(const QString &guid, const QJsonValue &salp, const QJsonValue &price1 = QJsonValue())
 {
@@ -62,6 +63,8 @@ QString compact(const QString &json)
             s += u'+' + mark.toString();
         if (row.value(QStringLiteral("category_status")).isString())
             s += u' ' + row.value(QStringLiteral("category_status")).toString();
+        if (row.value(QStringLiteral("held_by")).isString())
+            s += QStringLiteral(" held by ") + row.value(QStringLiteral("held_by")).toString();
         rows << s;
     }
     QString out = rows.join(QStringLiteral(", "));
@@ -102,6 +105,55 @@ QJsonArray mixedList()
         insert(5, 6, QStringLiteral("Lozenges"), coldMedicines),
         insert(7, 8, QStringLiteral("Syrup"), coldMedicines), updateRow(ibuprofen, QStringLiteral("12,5"), 1),
         insert(1, 1, QStringLiteral("Gel"), painkillers) };
+}
+
+QJsonArray caseCategories()
+{
+    return QJsonArray { priceListHeader(), insert(1, 1, QStringLiteral("A"), QStringLiteral("Vitamins")),
+        insert(1, 1, QStringLiteral("B"), QStringLiteral("VITAMINS")),
+        insert(1, 1, QStringLiteral("C"), QStringLiteral("vitamins")) };
+}
+
+QJsonArray repeatedGuids()
+{
+    return QJsonArray { priceListHeader(), updateRow(amoxicillin, 30, 18.5), updateRow(amoxicillin, 30, 18.5),
+        updateRow(amoxicillin, 24, 18.5) };
+}
+
+QJsonArray blankRows()
+{
+    return QJsonArray { priceListHeader(), updateRow(amoxicillin, 24, 18.5), QJsonArray {},
+        insert(5, QJsonValue(), QStringLiteral("Cream"), painkillers) };
+}
+
+// The medicines table as rows of text, for comparing before and after.
+QString dump(PharmacyFixture &f)
+{
+    QStringList lines;
+    for (const char *table : { "mat00", "Category00" })
+        for (const QVariantList &row :
+            f.rows(QStringLiteral("select * from %1 order by guid").arg(QLatin1StringView(table)))) {
+            QStringList cells;
+            for (const QVariant &cell : row)
+                cells << cell.toString();
+            lines << cells.join(u'|');
+        }
+    return lines.join(u'\n');
+}
+
+// Refuses a salp above 1000 on update.
+void addRefusingTrigger(PharmacyFixture &f, Backend backend)
+{
+    if (backend == Backend::Sqlite) {
+        f.exec(QStringLiteral("create trigger refuse_high before update on mat00 when new.salp > 1000"
+                              " begin select raise(abort, 'salp above 1000'); end"));
+        return;
+    }
+    f.exec(QStringLiteral("create function refuse_high() returns trigger language plpgsql as $$ begin"
+                          " if new.salp > 1000 then raise exception 'salp above 1000'; end if;"
+                          " return new; end $$"));
+    f.exec(QStringLiteral(
+        "create trigger refuse_high before update on mat00 for each row execute function refuse_high()"));
 }
 
 } // namespace
@@ -152,7 +204,9 @@ private slots:
                    insert(1, 1, QStringLiteral("باراسيتامول 500 مجم"), painkillers),
                    insert(1, 1, QStringLiteral("new ONE"), painkillers) }
             << QStringList() << 4
-            << QStringLiteral("2 duplicate exists, 3 insert+same-name exists, 4 insert+same-name exists");
+            << QStringLiteral(
+                   "2 duplicate exists held by %1, 3 insert+same-name exists, 4 insert+same-name exists")
+                   .arg(amoxicillinName);
         QTest::newRow("stop at a failing cell, later rows not reached")
             << none
             << QJsonArray { h, updateRow(amoxicillin, 30, 18.5),
@@ -168,6 +222,15 @@ private slots:
         QTest::newRow("a blank price cell is no empty cell")
             << none << QJsonArray { h, updateRow(amoxicillin, QStringLiteral(" "), 18.5) } << QStringList()
             << 3 << QStringLiteral("2 fails / stop B2  ");
+        QTest::newRow("category names differ only in case")
+            << none << caseCategories() << QStringList() << 0
+            << QStringLiteral("2 insert new, 3 insert exists, 4 insert exists / new Vitamins");
+        QTest::newRow("a repeated guid sees what the earlier row writes")
+            << none << repeatedGuids() << QStringList() << 4
+            << QStringLiteral("2 change, 3 same+repeated, 4 change+repeated");
+        QTest::newRow("blank row, insert with an empty price")
+            << none << blankRows() << QStringList() << 4
+            << QStringLiteral("2 same, 3 insert+blank-row new, 4 insert+empty-price exists / new ");
         QTest::newRow("comma separator")
             << none << QJsonArray { h, updateRow(amoxicillin, QStringLiteral("24,0"), 18.5) }
             << QStringList { QStringLiteral("--decimal-separator"), QStringLiteral(",") } << 0
@@ -213,26 +276,30 @@ private slots:
                 "\"text\":\"x\",\"reason\":\"character 'x' at position 1 is not allowed "
                 "there\"},\"dropped\":null,"
                 "\"new_categories\":[\"%2\"],\"rows\":[\n"
-                "{\"sheet_row\":2,\"kind\":\"update\",\"guid\":\"%3\",\"status\":\"change\",\"old\":[24,18.5,"
+                "{\"sheet_row\":2,\"kind\":\"update\",\"guid\":\"%3\",\"name\":\"%5\",\"status\":\"change\","
+                "\"old\":[24,18.5,"
                 "0,0],"
                 "\"new\":[30,18.5,0,2],\"attention\":[]},\n"
                 "{\"sheet_row\":3,\"kind\":\"insert\",\"mat_num\":222002,\"name\":\"Lozenges\",\"category\":"
                 "\"%2\","
-                "\"category_status\":\"new\",\"status\":\"insert\",\"new\":[5,6.5],\"attention\":[]},\n"
-                "{\"sheet_row\":4,\"kind\":\"update\",\"guid\":\"%4\",\"status\":\"fails\",\"old\":null,"
+                "\"category_status\":\"new\",\"status\":\"insert\",\"held_by\":null,\"new\":[5,6.5],"
+                "\"attention\":[]},\n"
+                "{\"sheet_row\":4,\"kind\":\"update\",\"guid\":\"%4\",\"name\":null,\"status\":\"fails\","
+                "\"old\":null,"
                 "\"new\":null,"
                 "\"attention\":[]}\n"
                 "],\"summary\":{\"change\":1,\"same\":0,\"unknown-guid\":0,\"insert\":1,\"duplicate\":0,"
                 "\"fails\":1,"
                 "\"not-reached\":0,\"dropped\":0,\"attention\":0}}\n")
-                .arg(workbook, coldMedicines, amoxicillin, paracetamol));
+                .arg(workbook, coldMedicines, amoxicillin, paracetamol, amoxicillinName));
 
         const CliResult text = review(f.connectionString, workbook);
         QCOMPARE(text.exitCode, 3);
         const QStringList lines = text.out.split(u'\n');
         QCOMPARE(lines.size(), 9);
         QCOMPARE(lines.at(2),
-            QStringLiteral("    2  change        %1  24 18.5 0 0 -> 30 18.5 0 2").arg(amoxicillin));
+            QStringLiteral("    2  change        %1 %2  24 18.5 0 0 -> 30 18.5 0 2")
+                .arg(amoxicillin, amoxicillinName));
         QCOMPARE(lines.at(3).simplified(),
             QStringLiteral("3 insert 222002 Lozenges [%1, new] -> 5 6.5").arg(coldMedicines));
         QCOMPARE(lines.at(5),
@@ -259,7 +326,7 @@ private slots:
         const CliResult r
             = review(f.connectionString, writeWorkbook(dir, rows), { QStringLiteral("--format=json") });
         QCOMPARE(r.exitCode, 4);
-        QVERIFY(compact(r.out).endsWith(QStringLiteral("1500 same / dropped 1501-1502")));
+        QVERIFY(compact(r.out).endsWith(QStringLiteral("1500 same+repeated / dropped 1501-1502")));
         QVERIFY(r.out.contains(QStringLiteral("\"sheet_rows\":1502,\"outcome\":\"completes\"")));
     }
 
@@ -383,32 +450,65 @@ private slots:
         QCOMPARE(fileHash(db.filePath()) + fileHash(workbook), before);
     }
 
-    // The register's prediction and a real run's report name the same stop and the same rows.
+    // The prediction, the trial and a real run's report name the same stop, categories and rows;
+    // the trial leaves the database as it was, and alone foresees what a trigger refuses.
     void agreesWithTheRunsReport_data()
     {
         QTest::addColumn<Backend>("backend");
-        QTest::newRow("sqlite") << Backend::Sqlite;
-        QTest::newRow("postgres") << Backend::Postgres;
+        QTest::addColumn<QJsonArray>("rows");
+        QTest::addColumn<bool>("trigger");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("trialRegister"); // empty: the prediction's
+        const QJsonArray refused { priceListHeader(), updateRow(amoxicillin, 30, 18.5),
+            updateRow(paracetamol, 2000, 1), updateRow(ibuprofen, 1, 1) };
+        for (const Backend backend : { Backend::Sqlite, Backend::Postgres }) {
+            const char *name = backend == Backend::Sqlite ? "sqlite" : "postgres";
+            QTest::addRow("%s, mixed list", name) << backend << mixedList() << false << 3 << QString();
+            QTest::addRow("%s, case-different categories", name)
+                << backend << caseCategories() << false << 0 << QString();
+            QTest::addRow("%s, repeated guids", name)
+                << backend << repeatedGuids() << false << 4 << QString();
+            QTest::addRow("%s, blank rows", name) << backend << blankRows() << false << 4 << QString();
+            QTest::addRow("%s, trigger refusal", name)
+                << backend << refused << true << 3
+                << QStringLiteral("2 change, 3 fails, 4 not-reached / stop  ");
+        }
     }
     void agreesWithTheRunsReport()
     {
         QFETCH(Backend, backend);
+        QFETCH(QJsonArray, rows);
+        QFETCH(bool, trigger);
+        QFETCH(int, exitCode);
+        QFETCH(QString, trialRegister);
         PharmacyFixture f;
         if (!f.open(backend))
             return;
+        if (trigger)
+            addRefusingTrigger(f, backend);
         QTemporaryDir dir;
-        const QString workbook = writeWorkbook(dir, mixedList());
+        const QString workbook = writeWorkbook(dir, rows);
+        const QByteArray fileBefore
+            = backend == Backend::Sqlite ? fileHash(sqliteFile(f.connectionString)) : "";
+        const QString before = dump(f);
         const CliResult predicted = review(f.connectionString, workbook, { QStringLiteral("--format=json") });
-        QCOMPARE(predicted.exitCode, 3);
+        const CliResult trial = review(
+            f.connectionString, workbook, { QStringLiteral("--format=json"), QStringLiteral("--trial") });
+        QCOMPARE(compact(trial.out), trialRegister.isEmpty() ? compact(predicted.out) : trialRegister);
+        QCOMPARE(trial.exitCode, exitCode);
+        QCOMPARE(dump(f), before);
+        if (backend == Backend::Sqlite)
+            QCOMPARE(fileHash(sqliteFile(f.connectionString)), fileBefore);
+
         const QString reportPath = dir.filePath(QStringLiteral("report.json"));
         const CliResult ran
             = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
                 QStringLiteral("--decimal-separator=."), QStringLiteral("--report"), reportPath, workbook });
-        QCOMPARE(ran.exitCode, 3);
+        QCOMPARE(ran.exitCode, exitCode == 3 ? 3 : 0);
         QFile file(reportPath);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QJsonObject report = QJsonDocument::fromJson(file.readAll()).object();
-        const QJsonObject register_ = QJsonDocument::fromJson(predicted.out.toUtf8()).object();
+        const QJsonObject register_ = QJsonDocument::fromJson(trial.out.toUtf8()).object();
 
         QCOMPARE(report.value(QStringLiteral("stop")), register_.value(QStringLiteral("stop")));
         QCOMPARE(report.value(QStringLiteral("new_categories")),

@@ -397,7 +397,7 @@ private slots:
                 [&](const QString &) -> update::CategoryResolution {
                     throw Failure(QStringLiteral("not reached"));
                 },
-                {} },
+                {}, {} },
             QChar(u'.'));
         QCOMPARE(run.run().outcome, UpdateOutcome::ReadFailed);
         QCOMPARE(loads, inClear ? 0 : 1);

@@ -1,6 +1,8 @@
 #include "command.h"
 
 #include "core/decimal_separator.h"
+#include "core/failure_text.h"
+#include "update/price_review.h"
 #include "update/report_json.h"
 #include "update/update_session.h"
 
@@ -13,7 +15,7 @@ namespace {
 
 const char help[]
     = "Usage: qalu-cli apply --connection CONNECTION-STRING [--decimal-separator C] [--report FILE]\n"
-      "                     [--no-journal] [--journal-dir DIR] WORKBOOK\n"
+      "                     [--atomic] [--no-journal] [--journal-dir DIR] WORKBOOK\n"
       "\n"
       "Applies the price list WORKBOOK (.xlsx) to the pharmacy database exactly as the window's\n"
       "update button does: every row below the header updates a medicine's prices by its guid or\n"
@@ -32,6 +34,9 @@ const char help[]
       "                                  the run stopped, the rows cut off after row %1. FILE is\n"
       "                                  opened before the connection; it may not be WORKBOOK,\n"
       "                                  the database file or an existing non-regular file\n"
+      "  --atomic                        run every row in one transaction: every row or none; a\n"
+      "                                  failing row rolls the whole list back (exit 3, and the\n"
+      "                                  report and journal say rolled_back)\n"
       "  --no-journal                    keep no journal of this run\n"
       "  --journal-dir DIR               keep the run's journal in DIR\n"
       "  -h, --help                      show this text\n"
@@ -39,7 +44,9 @@ const char help[]
       "\n"
       "Output (UTF-8, standard output): the one message the window would show; after a\n"
       "connection failure the database's error text follows it. When a row fails, one line\n"
-      "'row N: REASON' (N the sheet row) goes to standard error.\n"
+      "'row N: REASON' (N the sheet row) goes to standard error; so does 'row N: guid matches\n"
+      "no medicine' for each update row whose guid matched none (the message and exit stay), and\n"
+      "'rows %2-N not read: a price list is read up to row %1' when the sheet has more rows.\n"
       "Exit status:\n"
       "  0  \"تمت عملية التحديث بنجاح\" (every row applied)\n"
       "  1  connection failure: \"هناك مشكلة بالارتباط بقاعدة البيانات\" and, on the next line,\n"
@@ -47,7 +54,7 @@ const char help[]
       "  2  \"حدث خطأ بتحميل الاسعار من الموقع\" (the workbook could not be read; database untouched;\n"
       "     the reason on one line of standard error)\n"
       "  3  \"لم يتم تحديث جميع الاسعار بطريقة صحيحة ..يرجى اعادة التحديث\" (a row failed; the rows\n"
-      "     before it stay applied)\n"
+      "     before it stay applied, or with --atomic none does)\n"
       "  5  the --report FILE could not be written (one line on standard error): when it cannot\n"
       "     be opened, before the connection, with nothing on standard output and the database\n"
       "     untouched; when only its final write fails, after the run's message above\n"
@@ -73,12 +80,13 @@ bool writeReport(QSaveFile &file, const update::UpdateReport &report)
 
 int runApply(const QStringList &args)
 {
-    CommandLine line("apply", QString::fromUtf8(help).arg(update::rowCap));
+    CommandLine line("apply", QString::fromUtf8(help).arg(update::rowCap).arg(update::rowCap + 1));
     line.takeConnection();
     line.takeDecimalSeparator();
     line.takeJournalDir();
     const QCommandLineOption reportOption = line.addValue("report", "FILE");
     const QCommandLineOption noJournal = line.addFlag("no-journal");
+    const QCommandLineOption atomic = line.addFlag("atomic");
     if (const std::optional<int> done = line.parse(args))
         return *done;
     const QString connection = line.connection();
@@ -107,11 +115,32 @@ int runApply(const QStringList &args)
     }
 
     QString journalFailure;
-    const update::UpdateReport report = session.run(workbook, separator, session.steps(workbook, separator),
-        line.isSet(noJournal) ? std::nullopt : std::optional<QString>(journalDir), &journalFailure);
+    std::optional<update::PriceSnapshot> oldPrices;
+    update::UpdateReport report = session.run(workbook, separator, session.steps(workbook, separator),
+        line.isSet(noJournal) ? std::nullopt : std::optional<QString>(journalDir), &journalFailure,
+        line.isSet(atomic), &oldPrices);
+    if (oldPrices) {
+        // After the run, and never the window's: the report's changed read from the database.
+        try {
+            update::markChanged(session.ADOConnection1, *oldPrices, report);
+        } catch (...) {
+            printLine(stderr,
+                QStringLiteral("qalu-cli apply: the report cannot tell which prices changed: ")
+                    + oneLine(failureText(std::current_exception())));
+        }
+    }
     printLine(stdout, update::updateMessage(report.outcome));
     if (report.outcome == update::UpdateOutcome::ReadFailed)
         printLine(stderr, QStringLiteral("qalu-cli apply: ") + oneLine(report.readFailure));
+    if (report.dropped)
+        printLine(stderr,
+            QStringLiteral("rows %1-%2 not read: a price list is read up to row %3")
+                .arg(report.dropped->first)
+                .arg(report.dropped->last)
+                .arg(update::rowCap));
+    for (const update::RowReport &row : report.rows)
+        if (row.matched == 0)
+            printLine(stderr, QStringLiteral("row %1: guid matches no medicine").arg(row.sheetRow));
     if (report.stop)
         printLine(stderr,
             QStringLiteral("row %1: %2").arg(report.stop->sheetRow).arg(oneLine(report.stop->reason)));

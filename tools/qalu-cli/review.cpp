@@ -8,6 +8,7 @@
 #include "review_register.h"
 #include "update/price_review.h"
 #include "update/report_json.h"
+#include "update/update_session.h"
 
 #include <cmath>
 
@@ -24,31 +25,41 @@ constexpr int exitCannotWrite = 73;
 
 const char help[]
     = "Usage: qalu-cli review --connection CONNECTION-STRING [--decimal-separator C]\n"
-      "                       [--format text|json] [--xlsx FILE] [--change-limit PERCENT] WORKBOOK\n"
+      "                       [--format text|json] [--xlsx FILE] [--change-limit PERCENT] [--trial]\n"
+      "                       WORKBOOK\n"
       "\n"
       "Reads the price list WORKBOOK exactly as 'qalu-cli apply' and the window do (same reader,\n"
       "rows after sheet row %2 dropped) and tells, row by row, what applying it would do, without\n"
       "writing anything: only SELECT statements reach the database (a SQLite file is opened\n"
-      "read-only) and no file is written but the one --xlsx names.\n"
+      "read-only; --trial aside) and no file is written but the one --xlsx names.\n"
       "\n"
       "What each visited row would do:\n"
-      "  change        an update row: the medicine's four prices, old -> new\n"
+      "  change        an update row: the medicine's name and four prices, old -> new\n"
       "  same          an update row whose four prices are already the database's\n"
       "  unknown-guid  an update row whose guid matches no medicine: the run changes nothing and\n"
       "                says nothing\n"
       "  insert        an insert row: a new medicine, its MatNum, name and category (existing,\n"
       "                or new: created by this row)\n"
       "  duplicate     an insert row whose MatNum a medicine already has (the list was applied\n"
-      "                before): the run would insert it again\n"
+      "                before; that medicine's name is shown): the run would insert it again\n"
       "  fails         the run would stop here: the cell, its text and the rule it breaks\n"
       "  not-reached   a row after the one that fails\n"
       "Marks on rows that would be applied:\n"
       "  to-zero       an empty price cell would overwrite a non-zero price with 0\n"
       "  large-change  a price moves by more than PERCENT of the old one (old prices of 0 aside)\n"
       "  same-name     a new medicine whose name a medicine already has\n"
-      "The database may still refuse a statement the review cannot foresee (constraints,\n"
-      "permissions, text too long for a column): the review predicts only what the workbook and\n"
-      "the rows already in the database decide.\n"
+      "  repeated      an update row whose guid an earlier row has: it is compared with the\n"
+      "                prices that earlier row writes\n"
+      "  blank-row     an insert row with every cell empty: a nameless medicine in a nameless\n"
+      "                category\n"
+      "  empty-price   an insert row with an empty price cell: the new medicine costs 0\n"
+      "Rows are taken in order, so a later row sees what earlier rows write. 'same' is decided\n"
+      "by the database, comparing each price column with the new value. Category names compare\n"
+      "without case, as the name column does; a collation that also ignores accents (Arabic\n"
+      "_AI) can still join names this prediction keeps apart. The database may still refuse a\n"
+      "statement the review cannot foresee (triggers, constraints, permissions, text too long\n"
+      "for a column): the review predicts only what the workbook and the rows already in the\n"
+      "database decide.\n"
       "\n"
       "Options (--opt=value and --opt value are the same):\n"
       "  --connection CONNECTION-STRING  the ADO-style connection string, as for apply\n"
@@ -60,6 +71,15 @@ const char help[]
       "  --xlsx FILE                     also write the register as a workbook to FILE (not\n"
       "                                  WORKBOOK, the database file or a non-regular file)\n"
       "  --change-limit PERCENT          the limit of large-change (default %1)\n"
+      "  --trial                         the exact answer: run the very statements apply would\n"
+      "                                  send (categories created as apply creates them) in one\n"
+      "                                  transaction that is rolled back, and fill the register\n"
+      "                                  from what the database did (triggers, constraints,\n"
+      "                                  collations included). Nothing stays changed, but the\n"
+      "                                  trial holds its locks on the medicines table for the\n"
+      "                                  length of the list, and on PostgreSQL identity and\n"
+      "                                  sequence values taken by the rolled-back inserts stay\n"
+      "                                  taken\n"
       "  -h, --help                      show this text\n"
       "  --version                       show the program's version\n"
       "\n"
@@ -94,6 +114,7 @@ int runReview(const QStringList &args)
     line.takeFormat();
     const QCommandLineOption xlsxOption = line.addValue("xlsx", "FILE");
     const QCommandLineOption changeLimitOption = line.addValue("change-limit", "PERCENT");
+    const QCommandLineOption trialOption = line.addFlag("trial");
     if (const std::optional<int> done = line.parse(args))
         return *done;
     const QString connectionString = line.connection();
@@ -118,29 +139,46 @@ int runReview(const QStringList &args)
         return *error;
 
     qInstallMessageHandler(quietDriverWarnings);
-    // As apply: the connection first, then the workbook.
-    db::TConnection connection;
-    connection.setReadOnly(true);
-    try {
-        connection.setConnectionString(connectionString);
-        connection.Open();
-    } catch (...) {
-        return connectionFailure(std::current_exception());
-    }
-
-    TStringGrid grid;
-    try {
-        ClearGrid(grid);
-        LoadWorkbookToGrid(grid, workbook, separator);
-    } catch (...) {
+    const auto unreadable = [](const QString &reason) {
         printLine(stdout, update::updateMessage(update::UpdateOutcome::ReadFailed));
-        printLine(stdout, oneLine(failureText(std::current_exception())));
+        printLine(stdout, oneLine(reason));
         return exitUnreadable;
-    }
+    };
+    update::ReviewResult result;
+    if (line.isSet(trialOption)) {
+        update::UpdateSession session;
+        QString readFailure;
+        try {
+            session.open(connectionString);
+            result = update::trialReview(session, workbook, separator, changeLimit, &readFailure);
+        } catch (...) {
+            return connectionFailure(std::current_exception());
+        }
+        if (!readFailure.isEmpty())
+            return unreadable(readFailure);
+    } else {
+        // As apply: the connection first, then the workbook.
+        db::TConnection connection;
+        connection.setReadOnly(true);
+        try {
+            connection.setConnectionString(connectionString);
+            connection.Open();
+        } catch (...) {
+            return connectionFailure(std::current_exception());
+        }
 
-    update::PriceReview review(connection, changeLimit);
-    const update::ReviewResult result = review.review(grid, separator);
-    connection.Close();
+        TStringGrid grid;
+        try {
+            ClearGrid(grid);
+            LoadWorkbookToGrid(grid, workbook, separator);
+        } catch (...) {
+            return unreadable(failureText(std::current_exception()));
+        }
+
+        update::PriceReview review(connection, changeLimit);
+        result = review.review(grid, separator);
+        connection.Close();
+    }
 
     if (format == OutputFormat::Json)
         printJsonLine(stdout, update::reviewToJson(workbook, result));

@@ -14,11 +14,13 @@ namespace {
 QString subject(const RowReport &row)
 {
     if (!row.isInsert())
-        return oneLine(row.guid);
+        return oneLine(row.heldName.isEmpty() ? row.guid : row.guid + u' ' + row.heldName);
     QString text = QStringLiteral("%1 %2").arg(row.matNum).arg(row.name);
     if (row.categoryStatus != CategoryStatus::Unresolved)
         text += QStringLiteral(" [%1%2]").arg(row.category,
             row.categoryStatus == CategoryStatus::Created ? QStringLiteral(", new") : QString());
+    if (row.verdict == ReviewStatus::Duplicate)
+        text += QStringLiteral(" (MatNum held by %1)").arg(row.heldName);
     return oneLine(text);
 }
 
@@ -48,7 +50,7 @@ void printReviewText(const QString &workbook, const ReviewResult &r)
             QStringLiteral("%1  %2  %3  %4")
                 .arg(QStringLiteral("row"), 5)
                 .arg(QStringLiteral("what"), -12)
-                .arg(QStringLiteral("guid | MatNum name [category]"), int(-width))
+                .arg(QStringLiteral("guid name | MatNum name [category]"), int(-width))
                 .arg(QStringLiteral("salp price1 salp2 price2: old -> new")));
     for (const RowReport &row : r.rows) {
         QString prices;

@@ -46,9 +46,10 @@ public:
         format_set_bold(bold);
 
         lxw_worksheet *sheet = workbook_add_worksheet(m_book, "Register");
-        static const char *const titles[] = { "Sheet row", "Kind", "Status", "Attention", "Guid", "MatNum",
-            "Name", "Category", "Category status", "Old salp", "New salp", "Old price1", "New price1",
-            "Old salp2", "New salp2", "Old price2", "New price2", "Cell", "Text", "Reason" };
+        static const char *const titles[]
+            = { "Sheet row", "Kind", "Status", "Attention", "Guid", "MatNum", "Name", "Category",
+                  "Category status", "Old salp", "New salp", "Old price1", "New price1", "Old salp2",
+                  "New salp2", "Old price2", "New price2", "Cell", "Text", "Reason", "MatNum held by" };
         constexpr lxw_col_t columns = sizeof titles / sizeof *titles;
         for (lxw_col_t c = 0; c < columns; ++c)
             worksheet_write_string(sheet, 0, c, titles[c], header);
@@ -59,6 +60,7 @@ public:
         worksheet_set_column(sheet, 8, 8, 15, nullptr);
         worksheet_set_column(sheet, 9, 16, 11, nullptr);
         worksheet_set_column(sheet, 19, 19, 45, nullptr);
+        worksheet_set_column(sheet, 20, 20, 30, nullptr);
 
         lxw_row_t line = 1;
         for (const RowReport &row : r.rows) {
@@ -68,6 +70,7 @@ public:
             text(sheet, line, 3, update::reviewMarkNames(row.marks).join(u' '));
             if (!row.isInsert()) {
                 text(sheet, line, 4, row.guid);
+                text(sheet, line, 6, row.heldName);
             } else {
                 worksheet_write_number(sheet, line, 5, row.matNum, nullptr);
                 text(sheet, line, 6, row.name);
@@ -76,6 +79,8 @@ public:
                     text(sheet, line, 8,
                         row.categoryStatus == CategoryStatus::Created ? QStringLiteral("new")
                                                                       : QStringLiteral("exists"));
+                if (row.verdict == ReviewStatus::Duplicate)
+                    text(sheet, line, 20, row.heldName);
             }
             // Old and new side by side, price by price; an insert row has only salp and price1.
             const int prices = row.isInsert() ? 2 : 4;
