@@ -2,6 +2,7 @@
 
 #include "core/decimal_separator.h"
 #include "update/report_json.h"
+#include "update/run_journal.h"
 #include "update/update_session.h"
 
 #include <QJsonDocument>
@@ -13,7 +14,7 @@ namespace {
 
 const char help[]
     = "Usage: qalu-cli apply --connection CONNECTION-STRING [--decimal-separator C] [--report FILE]\n"
-      "                     [--no-journal] [--journal-dir DIR] WORKBOOK\n"
+      "                     [--no-journal | --require-journal] [--journal-dir DIR] WORKBOOK\n"
       "\n"
       "Applies the price list WORKBOOK (.xlsx) to the pharmacy database exactly as the window's\n"
       "update button does: every row below the header updates a medicine's prices by its guid or\n"
@@ -30,13 +31,17 @@ const char help[]
       "                                  below the header with what happened to it, where and why\n"
       "                                  the run stopped, the rows cut off after row %1\n"
       "  --no-journal                    keep no journal of this run\n"
+      "  --require-journal               do not start unless the run's journal can be written\n"
+      "                                  ahead (exit 5, no statement sent)\n"
       "  --journal-dir DIR               keep the run's journal in DIR\n"
       "  -h, --help                      show this text\n"
       "  --version                       show the program's version\n"
       "\n"
       "Output (UTF-8, standard output): the one message the window would show; after a\n"
       "connection failure the database's error text follows it. When a row fails, one line\n"
-      "'row N: REASON' (N the sheet row) goes to standard error.\n"
+      "'row N: REASON' (N the sheet row) goes to standard error. A journal that cannot be\n"
+      "written whole is removed and one line says so on standard error; the message and the\n"
+      "exit status stay those of the run.\n"
       "Exit status:\n"
       "  0  \"تمت عملية التحديث بنجاح\" (every row applied)\n"
       "  1  connection failure: \"هناك مشكلة بالارتباط بقاعدة البيانات\" and, on the next line,\n"
@@ -45,7 +50,9 @@ const char help[]
       "  3  \"لم يتم تحديث جميع الاسعار بطريقة صحيحة ..يرجى اعادة التحديث\" (a row failed; the rows\n"
       "     before it stay applied)\n"
       "  5  the run ended as above but the --report FILE could not be written (one line on\n"
-      "     standard error)\n"
+      "     standard error); or, with --require-journal, the journal could not be written\n"
+      "     ahead: nothing on standard output, one line on standard error, no row statement\n"
+      "     sent\n"
       "  64 usage error: nothing on standard output, one line on standard error\n";
 
 // Writes the report whole or not at all. Returns false after a line on standard error.
@@ -72,6 +79,7 @@ int runApply(const QStringList &args)
     line.takeJournalDir();
     const QCommandLineOption reportOption = line.addValue("report", "FILE");
     const QCommandLineOption noJournal = line.addFlag("no-journal");
+    const QCommandLineOption requireJournal = line.addFlag("require-journal");
     if (const std::optional<int> done = line.parse(args))
         return *done;
     const QString connection = line.connection();
@@ -81,6 +89,8 @@ int runApply(const QStringList &args)
     const QString workbook = line.onePositional("WORKBOOK");
     if (const std::optional<int> error = line.error())
         return *error;
+    if (line.isSet(noJournal) && line.isSet(requireJournal))
+        return line.usageError(QStringLiteral("--no-journal and --require-journal exclude each other"));
 
     // The window's components, in the window's order: the connection opened as at show time, then
     // the grid and the five query objects on it.
@@ -92,8 +102,17 @@ int runApply(const QStringList &args)
     }
 
     QString journalFailure;
-    const update::UpdateReport report = session.run(workbook, separator, session.steps(workbook, separator),
-        line.isSet(noJournal) ? std::nullopt : std::optional<QString>(journalDir), &journalFailure);
+    update::UpdateReport report;
+    try {
+        report = session.run(workbook, separator, session.steps(workbook, separator),
+            line.isSet(noJournal) ? std::nullopt : std::optional<QString>(journalDir), &journalFailure,
+            line.isSet(requireJournal));
+    } catch (const update::JournalRefused &refused) {
+        printLine(stderr,
+            QStringLiteral("qalu-cli apply: not started, the journal cannot be written: ")
+                + oneLine(refused.reason));
+        return 5;
+    }
     printLine(stdout, update::updateMessage(report.outcome));
     if (report.stop)
         printLine(stderr,
