@@ -373,11 +373,13 @@ private slots:
     // --other-database; 'latest' and the list keep to the database named.
     void otherDatabase_data()
     {
-        QTest::addColumn<QString>("journal"); // which: "a", "b", "latest", "first format"
+        QTest::addColumn<QString>("journal"); // which: "a", "b", "latest", "first format", "a respelled"
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<bool>("restored"); // database a has its old prices back
         QTest::newRow("own journal") << QStringLiteral("a") << QStringList {} << 0 << true;
+        QTest::newRow("own journal, the file spelled otherwise")
+            << QStringLiteral("a respelled") << QStringList {} << 0 << true;
         QTest::newRow("another database's") << QStringLiteral("b") << QStringList {} << 2 << false;
         // The same seed on both: b's old prices are a's.
         QTest::newRow("another database's, allowed")
@@ -404,12 +406,13 @@ private slots:
         const QString journalA = onlyJournal(journals);
         const QMap<QString, QString> afterRun = prices(a);
         QCOMPARE(apply(b, journals, priceList(dir, false)).exitCode, 0);
-        QString name = journal == u"b" ? QString() : journalA;
-        for (const QString &file : QDir(journals).entryList({ QStringLiteral("run-*.json") }, QDir::Files))
-            if (journal == u"b" && QDir(journals).filePath(file) != journalA)
-                name = QDir(journals).filePath(file);
-        if (journal == u"latest")
-            name = journal;
+        // Named by time: b's journal is the newest.
+        const QStringList files
+            = QDir(journals).entryList({ QStringLiteral("run-*.json") }, QDir::Files, QDir::Name);
+        const QString name = journal == u"latest" ? journal : journal == u"b" ? files.constLast() : journalA;
+        QString connection = a.connectionString;
+        if (journal == u"a respelled")
+            connection.insert(connection.lastIndexOf(u'/'), QStringLiteral("/."));
         if (journal == u"first format") {
             QJsonObject j = QJsonDocument::fromJson(readAll(journalA)).object();
             j[QStringLiteral("journal")] = 1;
@@ -423,8 +426,8 @@ private slots:
         QCOMPARE(list.exitCode, 0);
         QCOMPARE(list.out.count(u'\n'), 1);
         const testdb::CliResult r
-            = runCli(QStringList { QStringLiteral("restore"), QStringLiteral("--connection"),
-                         a.connectionString, QStringLiteral("--journal-dir"), journals, name }
+            = runCli(QStringList { QStringLiteral("restore"), QStringLiteral("--connection"), connection,
+                         QStringLiteral("--journal-dir"), journals, name }
                 + args);
         QVERIFY2(r.exitCode == exitCode, qPrintable(r.out + r.err));
         QCOMPARE(prices(a), restored ? before : afterRun);
