@@ -14,6 +14,8 @@
 #include <QJsonObject>
 #include <QtTest>
 
+#include <cmath>
+
 using namespace qalu;
 using qalu::testdb::Backend;
 using qalu::testdb::PharmacyFixture;
@@ -116,6 +118,10 @@ private slots:
             *row("already back") << backend << false << QStringLiteral("old") << QStringList {} << 0 << true
                                  << false
                                  << QStringLiteral("2 medicines restored, 1 already back, 0 left alone");
+            // A hair above the old price is not the old price, nor what the run wrote.
+            *row("next to the old price")
+                << backend << false << QStringLiteral("near old") << QStringList {} << 4 << true << false
+                << QStringLiteral("2 medicines restored, 0 already back, 1 left alone");
             // All or nothing: the medicines restored before the refusal are rolled back.
             if (backend == Backend::Sqlite)
                 *row("database refuses")
@@ -137,8 +143,9 @@ private slots:
             return;
         QTemporaryDir dir;
         const QString journals = dir.filePath(QStringLiteral("journals"));
-        const bool putBack = tamper == u"old";
-        if (putBack)
+        // "old": ibuprofen's old prices written back by hand after the run; "near old": nearly.
+        const QString putBack = tamper == u"old" || tamper == u"near old" ? tamper : QString();
+        if (!putBack.isEmpty())
             tamper.clear();
         const QMap<QString, QString> before = prices(f);
 
@@ -150,13 +157,17 @@ private slots:
         QVERIFY(afterRun != before);
         if (!tamper.isEmpty())
             f.exec(QStringLiteral("update mat00 set salp = 99 where guid = '%1'").arg(tamper));
-        if (putBack) {
-            const QStringList old = before.value(testdb::normalGuid(ibuprofen)).split(u' ');
+        if (!putBack.isEmpty()) {
+            QStringList old = before.value(testdb::normalGuid(ibuprofen)).split(u' ');
+            if (putBack == u"near old")
+                old[0] = QString::number(std::nextafter(old[0].toDouble(), 1e9), 'g', 17);
             f.exec(QStringLiteral(
                 "update mat00 set salp = %1, price1 = %2, salp2 = %3, price2 = %4 where guid = '%5'")
                        .arg(old[0], old[1], old[2], old[3], ibuprofen));
         }
         const QMap<QString, QString> tampered = prices(f);
+        if (putBack == u"near old")
+            tamper = ibuprofen;
         if (refuse)
             f.exec(QStringLiteral("create trigger refuse before update on mat00 when old.guid = '%1' "
                                   "begin select raise(abort, 'refused'); end")
