@@ -18,6 +18,12 @@
 #include <cstring>
 #endif
 
+#ifdef _WIN32
+#include <windows.h> // the ODBC headers use its types there
+#endif
+#include <sql.h>
+#include <sqlext.h>
+
 namespace qalu::db {
 
 namespace {
@@ -186,6 +192,38 @@ QSqlDatabase TConnection::database() const
 bool TConnection::isSqlite() const
 {
     return m_sqlite;
+}
+
+QString TConnection::identity() const
+{
+    if (!Connected())
+        return QString();
+    if (m_sqlite) {
+        const QString file = m_db.databaseName();
+        const QString canonical = QFileInfo(file).canonicalFilePath();
+        return canonical.isEmpty() ? file : canonical;
+    }
+    const QVariant handle = m_db.driver()->handle();
+    // QODBC hands out its connection handle as a void* (SQLHANDLE).
+    if (!handle.isValid() || handle.metaType() != QMetaType::fromType<void *>())
+        return QString();
+    const SQLHDBC hdbc = *static_cast<const SQLHDBC *>(handle.constData());
+    const auto info = [hdbc](SQLUSMALLINT what) {
+        SQLWCHAR buffer[512] {};
+        SQLSMALLINT length = 0;
+        if (!SQL_SUCCEEDED(SQLGetInfoW(hdbc, what, buffer, SQLSMALLINT(sizeof buffer), &length)))
+            return QString();
+        const qsizetype chars = qMin(qsizetype(length) / qsizetype(sizeof(SQLWCHAR)), qsizetype(511));
+        if constexpr (sizeof(SQLWCHAR) == 2)
+            return QString::fromUtf16(reinterpret_cast<const char16_t *>(buffer), chars);
+        else
+            return QString::fromUcs4(reinterpret_cast<const char32_t *>(buffer), chars);
+    };
+    const QString server = info(SQL_SERVER_NAME);
+    const QString database = info(SQL_DATABASE_NAME);
+    if (server.isEmpty() && database.isEmpty())
+        return QString();
+    return QStringLiteral("odbc:%1/%2").arg(server, database);
 }
 
 } // namespace qalu::db

@@ -40,6 +40,11 @@ public:
     // The open Qt database for the query objects.
     QSqlDatabase database() const;
     bool isSqlite() const;
+    // The database as it names itself, so two spellings of one database give the same text: a
+    // SQLite file's canonical absolute path, or an ODBC server's "SERVER/DATABASE" as the driver
+    // reports them (asked of the open connection, no statement sent). Never credentials. Empty
+    // when not connected or the driver cannot tell.
+    QString identity() const;
     // The Qt connection name, unique to this object; removed from QSqlDatabase on destruction.
     QString qtConnectionName() const { return m_qtName; }
 

@@ -1,6 +1,7 @@
 #include "core/failure.h"
 #include "db/connection_string.h"
 #include "update/report_json.h"
+#include "update/run_journal.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
 
 #include <cmath>
 
@@ -99,46 +101,64 @@ private:
 
 } // namespace
 
-QJsonObject journalToJson(const QDateTime &utc, const QString &connectionString, bool snapshotTaken,
-    const PriceSnapshot &snapshot, const UpdateReport &report)
+namespace {
+
+QJsonArray pricesJson(const Prices &p)
+{
+    return QJsonArray { p[0], p[1], p[2], p[3] };
+}
+
+} // namespace
+
+QJsonObject journalStartJson(const QDateTime &utc, const QString &connectionString, const QString &identity,
+    const QString &workbook, const PriceSnapshot &snapshot, const QStringList &noMedicine,
+    const QList<PlannedRow> &planned)
 {
     QJsonArray old;
-    for (auto it = snapshot.cbegin(); it != snapshot.cend(); ++it) {
-        old.append(QJsonObject { { QStringLiteral("guid"), it.key() },
-            { QStringLiteral("old"), QJsonArray { it->at(0), it->at(1), it->at(2), it->at(3) } } });
-    }
+    for (auto it = snapshot.cbegin(); it != snapshot.cend(); ++it)
+        old.append(
+            QJsonObject { { QStringLiteral("guid"), it.key() }, { QStringLiteral("old"), pricesJson(*it) } });
+    QJsonArray rows;
+    for (const PlannedRow &row : planned)
+        rows.append(QJsonObject { { QStringLiteral("sheet_row"), row.sheetRow },
+            { QStringLiteral("guid"), row.guid }, { QStringLiteral("new"), pricesJson(row.prices) } });
     QString sha;
-    if (QFile file(report.workbook); file.open(QIODevice::ReadOnly)) {
+    if (QFile file(workbook); !workbook.isEmpty() && file.open(QIODevice::ReadOnly)) {
         QCryptographicHash hash(QCryptographicHash::Sha256);
         if (hash.addData(&file))
             sha = QString::fromLatin1(hash.result().toHex());
     }
-    const QJsonObject reportJson = reportToJson(report);
     return QJsonObject {
-        { QStringLiteral("journal"), 1 },
+        { QStringLiteral("journal"), 2 },
+        { QStringLiteral("state"), QStringLiteral("started") },
         { QStringLiteral("time"), utc.toString(Qt::ISODateWithMs) },
         { QStringLiteral("workbook"),
-            report.workbook.isEmpty() ? QString() : QFileInfo(report.workbook).absoluteFilePath() },
+            workbook.isEmpty() ? QString() : QFileInfo(workbook).absoluteFilePath() },
         { QStringLiteral("workbook_sha256"), sha.isEmpty() ? QJsonValue() : QJsonValue(sha) },
         { QStringLiteral("database"), db::withoutCredentials(connectionString) },
-        { QStringLiteral("snapshot_taken"), snapshotTaken },
+        { QStringLiteral("database_id"), identity },
+        { QStringLiteral("snapshot_taken"), true },
         { QStringLiteral("snapshot"), old },
-        { QStringLiteral("outcome"), reportJson.value(QStringLiteral("outcome")) },
-        { QStringLiteral("report"), reportJson },
+        { QStringLiteral("no_medicine"), QJsonArray::fromStringList(noMedicine) },
+        { QStringLiteral("planned"), rows },
     };
+}
+
+QJsonObject journalCompletedJson(QJsonObject started, const UpdateReport &report)
+{
+    const QJsonObject reportJson = reportToJson(report);
+    started.insert(QStringLiteral("state"), QStringLiteral("completed"));
+    started.insert(QStringLiteral("outcome"), reportJson.value(QStringLiteral("outcome")));
+    started.insert(QStringLiteral("report"), reportJson);
+    return started;
 }
 
 Journal readJournal(const QString &path)
 {
     const Reader r(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw BadInput(QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString()));
-    // Journals are small; anything far larger is not one.
-    if (file.size() > 256 * 1024 * 1024)
-        r.fail(QString(), QStringLiteral("is too large to be a journal"));
+    const QByteArray bytes = readJournalFile(path);
     QJsonParseError error {};
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError)
         throw BadInput(QStringLiteral("%1: not a journal (broken JSON at byte %2: %3)")
                            .arg(path)
@@ -147,20 +167,34 @@ Journal readJournal(const QString &path)
     const QJsonObject top
         = r.object(doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(), QStringLiteral("the document"));
     const QString root = QStringLiteral("the journal");
-    if (r.integer(top, root, "journal") != 1)
+    const qint64 version = r.integer(top, root, "journal");
+    if (version != 1 && version != 2)
         r.fail(root, QStringLiteral("is of a version this program does not know"));
 
     Journal j;
     j.file = path;
     j.document = top;
+    j.version = int(version);
     j.time = r.text(top, root, "time");
     j.workbook = r.text(top, root, "workbook");
     j.database = r.text(top, root, "database");
-    j.outcome = r.text(top, root, "outcome");
-    if (!QStringList {
-            QStringLiteral("completed"), QStringLiteral("read-failed"), QStringLiteral("row-failed") }
-             .contains(j.outcome))
-        r.fail(QStringLiteral("outcome"), QStringLiteral("is not a run's outcome"));
+    bool finished = true;
+    if (version >= 2) {
+        j.identity = r.text(top, root, "database_id");
+        const QString state = r.text(top, root, "state");
+        if (state != u"started" && state != u"completed")
+            r.fail(QStringLiteral("state"), QStringLiteral("is neither started nor completed"));
+        finished = state == u"completed";
+    }
+    if (finished) {
+        j.outcome = r.text(top, root, "outcome");
+        if (!QStringList {
+                QStringLiteral("completed"), QStringLiteral("read-failed"), QStringLiteral("row-failed") }
+                 .contains(j.outcome))
+            r.fail(QStringLiteral("outcome"), QStringLiteral("is not a run's outcome"));
+    } else {
+        j.outcome = journalRunning(path) ? QStringLiteral("running") : QStringLiteral("interrupted");
+    }
     const QJsonValue sha = r.member(top, root, "workbook_sha256");
     if (!sha.isNull() && !sha.isString())
         r.fail(QStringLiteral("workbook_sha256"), QStringLiteral("is not a text"));
@@ -176,11 +210,57 @@ Journal readJournal(const QString &path)
             r.fail(where, QStringLiteral("names a medicine twice"));
         snapshot.insert(guid, r.prices(r.member(o, where, "old"), where + QStringLiteral(".old")));
     }
+    // The guids the database did not have when the old prices were read: their rows change nothing.
+    QSet<QString> noMedicine;
+    if (version >= 2) {
+        const QJsonArray none = r.array(r.member(top, root, "no_medicine"), QStringLiteral("no_medicine"));
+        for (qsizetype i = 0; i < none.size(); ++i) {
+            if (!none[i].isString())
+                r.fail(QStringLiteral("no_medicine[%1]").arg(i), QStringLiteral("is not a guid"));
+            noMedicine.insert(none[i].toString());
+        }
+    }
+
+    QHash<QString, qsizetype> changeAt;
+    // A row that wrote (or was about to write) `prices` for `guid`. One whose guid matched a
+    // medicine must find its old prices: without them the journal cannot be trusted at all.
+    const auto take = [&](const QString &where, const QString &guid, const Prices &prices, bool matched) {
+        if (!snapshot.contains(guid)) {
+            if (!matched)
+                return;
+            r.fail(where,
+                QStringLiteral(
+                    "has no old prices in the snapshot; nothing can be restored from this journal"));
+        }
+        if (const auto at = changeAt.constFind(guid); at != changeAt.cend()) {
+            JournalChange &change = j.changes[*at];
+            change.written = prices; // a later row of the list wins, as in the run
+            if (finished)
+                change.runWrote = { prices };
+            else
+                change.runWrote.append(prices);
+        } else {
+            changeAt.insert(guid, j.changes.size());
+            j.changes.append({ guid, snapshot.value(guid), prices, { prices } });
+        }
+    };
+
+    if (!finished) {
+        const QJsonArray planned = r.array(r.member(top, root, "planned"), QStringLiteral("planned"));
+        for (qsizetype i = 0; i < planned.size(); ++i) {
+            const QString where = QStringLiteral("planned[%1]").arg(i);
+            const QJsonObject o = r.object(planned[i], where);
+            r.integer(o, where, "sheet_row");
+            const QString guid = r.guid(o, where);
+            take(where, guid, r.prices(r.member(o, where, "new"), where + QStringLiteral(".new")),
+                !noMedicine.contains(guid));
+        }
+        return j;
+    }
 
     const QJsonObject report = r.object(r.member(top, root, "report"), QStringLiteral("report"));
     const QJsonArray rows
         = r.array(r.member(report, QStringLiteral("report"), "rows"), QStringLiteral("rows"));
-    QHash<QString, qsizetype> changeAt;
     for (qsizetype i = 0; i < rows.size(); ++i) {
         const QString where = QStringLiteral("rows[%1]").arg(i);
         const QJsonObject o = r.object(rows[i], where);
@@ -200,16 +280,13 @@ Journal readJournal(const QString &path)
                     r.prices(written, where + QStringLiteral(".new"));
                 continue;
             }
-            const Prices prices = r.prices(written, where + QStringLiteral(".new"));
-            // A guid the snapshot lacks matched no medicine: the row changed nothing.
-            if (!snapshot.contains(guid))
-                continue;
-            if (const auto at = changeAt.constFind(guid); at != changeAt.cend()) {
-                j.changes[*at].written = prices; // a later row of the list wins, as in the run
-            } else {
-                changeAt.insert(guid, j.changes.size());
-                j.changes.append({ guid, snapshot.value(guid), prices });
-            }
+            // A report that counts the rows its statement matched says so; the first format
+            // tells nothing else about a guid missing from the snapshot.
+            const QJsonValue matched = o.value(QStringLiteral("matched"));
+            const bool matchedSome = version == 1
+                ? matched.isDouble() && matched.toDouble() > 0
+                : !noMedicine.contains(guid) && !(matched.isDouble() && matched.toDouble() == 0);
+            take(where, guid, r.prices(written, where + QStringLiteral(".new")), matchedSome);
         } else if (kind == u"insert") {
             const qint64 matNum = r.integer(o, where, "mat_num");
             const QString name = r.text(o, where, "name");
@@ -229,11 +306,21 @@ Journal readJournal(const QString &path)
     return j;
 }
 
+int changedCount(const Journal &journal)
+{
+    int changed = 0;
+    for (const JournalChange &change : journal.changes)
+        changed += change.written != change.old ? 1 : 0;
+    return changed;
+}
+
 QJsonObject journalEntryJson(const QString &fileName, const Journal &journal)
 {
     return QJsonObject { { QStringLiteral("file"), fileName }, { QStringLiteral("time"), journal.time },
         { QStringLiteral("workbook"), journal.workbook }, { QStringLiteral("outcome"), journal.outcome },
-        { QStringLiteral("changed"), journal.changes.size() },
+        { QStringLiteral("database"),
+            journal.identity.isEmpty() ? db::withoutCredentials(journal.database) : journal.identity },
+        { QStringLiteral("changed"), changedCount(journal) },
         { QStringLiteral("inserted"), journal.inserts.size() } };
 }
 

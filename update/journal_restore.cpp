@@ -6,9 +6,30 @@
 
 namespace qalu::update {
 
+namespace {
+
+// Whether the medicine's stored prices equal `prices`, as the database compares them: each
+// column with its own type and rounding against the bound value.
+bool storedPricesAre(db::TQuery &query, const QString &guid, const Prices &prices)
+{
+    query.clearText();
+    query.setText(QStringLiteral("select count(*) from mat00 where guid= :a0 and salp= :a1 and price1= :a2 "
+                                 "and salp2= :a3 and price2= :a4"));
+    query.setString(0, guid);
+    for (int i = 0; i < 4; ++i)
+        query.setDouble(i + 1, prices[size_t(i)]);
+    query.Open();
+    return !query.Eof() && query.fieldValue(0).toLongLong() > 0;
+}
+
+} // namespace
+
 QList<RestoreItem> restoreJournal(
     db::TConnection &connection, const Journal &journal, bool force, bool dryRun)
 {
+    if (journal.outcome == u"running")
+        throw BadInput(QStringLiteral("%1: the run is still going (its lock is held); nothing was changed")
+                           .arg(journal.file));
     const bool writing = !dryRun && !journal.changes.isEmpty();
     // Read and write in one transaction, so no one changes a price between the look and the write.
     if (writing)
@@ -20,6 +41,7 @@ QList<RestoreItem> restoreJournal(
         const PriceSnapshot current = readPrices(connection, guids);
 
         QList<RestoreItem> items;
+        db::TQuery compare(connection, QStringLiteral("QRestoreCompare"));
         for (const JournalChange &change : journal.changes) {
             const auto now = current.constFind(change.guid);
             if (now == current.cend())
@@ -27,9 +49,16 @@ QList<RestoreItem> restoreJournal(
                                               "of another database?); nothing was changed")
                                    .arg(journal.file, change.guid));
             RestoreItem item { change, *now, RestoreState::Restored };
-            if (samePrices(*now, change.old))
+            const auto runLeft = [&] {
+                for (const Prices &p : change.runWrote) {
+                    if (storedPricesAre(compare, change.guid, p))
+                        return true;
+                }
+                return false;
+            };
+            if (storedPricesAre(compare, change.guid, change.old))
                 item.state = RestoreState::AlreadyOld;
-            else if (!samePrices(*now, change.written))
+            else if (!runLeft())
                 item.state = force ? RestoreState::Forced : RestoreState::LeftAlone;
             items.append(item);
         }

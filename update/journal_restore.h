@@ -25,8 +25,10 @@ struct RestoreItem
 };
 
 // Puts back the old prices of the journal's changed medicines in one transaction: all of them or
-// none. Medicines whose current prices are not what the run wrote are left alone unless `force`.
-// With `dryRun` only reads. Throws qalu::BadInput when a medicine of the journal is not in the
+// none. The database itself says whether a medicine's stored prices are the old ones (already
+// back) or ones the run wrote (for a run that never finished: ones any row of its guid was about
+// to write); any other medicine is left alone unless `force`. With `dryRun` only reads. Throws
+// qalu::BadInput when the run is still going or a medicine of the journal is not in the
 // database (nothing changed), qalu::Failure when the database refuses (rolled back).
 QList<RestoreItem> restoreJournal(
     db::TConnection &connection, const Journal &journal, bool force, bool dryRun);

@@ -18,13 +18,21 @@ QJsonObject reportToJson(const UpdateReport &report);
 // The review's register as one JSON document, its keys in the documented order.
 QString reviewToJson(const QString &workbook, const ReviewResult &review);
 
-// A run's journal: when it ran, on which database (credentials removed), the old prices and
-// whether they were read, and the run's report.
-QJsonObject journalToJson(const QDateTime &utc, const QString &connectionString, bool snapshotTaken,
-    const PriceSnapshot &snapshot, const UpdateReport &report);
+// A run's journal as written ahead, state "started": when it ran, on which database (the
+// connection string without credentials, and the database's own identity), the workbook and its
+// hash, the old prices, the guids the database did not have, and the prices each update row is
+// about to write.
+QJsonObject journalStartJson(const QDateTime &utc, const QString &connectionString, const QString &identity,
+    const QString &workbook, const PriceSnapshot &snapshot, const QStringList &noMedicine,
+    const QList<PlannedRow> &planned);
+// The same journal completed with the run's report.
+QJsonObject journalCompletedJson(QJsonObject started, const UpdateReport &report);
 
 // Reads and checks a journal file. Throws qalu::BadInput saying what is wrong.
 Journal readJournal(const QString &path);
+
+// How many of the journal's medicines the run left with stored prices other than the old ones.
+int changedCount(const Journal &journal);
 
 // One line of the journal list: the file name and the journal's summary, or why it cannot be read.
 QJsonObject journalEntryJson(const QString &fileName, const Journal &journal);

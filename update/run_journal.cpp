@@ -9,17 +9,29 @@
 #include "intake/price_grid.h"
 #include "update/report_json.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QLockFile>
 #include <QMultiHash>
 #include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <optional>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace qalu::update {
 
@@ -38,15 +50,94 @@ double number(const QVariant &value)
     return ok ? d : 0;
 }
 
-// run-YYYYMMDDTHHMMSS.mmmZ-NN.json: sorts by time, unique within a millisecond by NN.
-QString freeFileName(const QDir &dir, const QDateTime &utc)
+// run-YYYYMMDDTHHMMSS.mmmZ-NN-TAG.json: sorts by time, unique within a millisecond by NN, TAG
+// the database's.
+QString freeFileName(const QDir &dir, const QDateTime &utc, const QString &tag)
 {
     const QString stem = QStringLiteral("run-") + utc.toString(QStringLiteral("yyyyMMdd'T'HHmmss.zzz'Z'"));
     for (int n = 0;; ++n) {
-        const QString name = QStringLiteral("%1-%2.json").arg(stem).arg(n, 2, 10, QLatin1Char('0'));
-        if (!dir.exists(name))
-            return name;
+        const QString number = QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+        const QStringList taken = dir.entryList({ QStringLiteral("%1-%2*").arg(stem, number) },
+            QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+        if (taken.isEmpty())
+            return QStringLiteral("%1-%2-%3.json").arg(stem, number, tag);
     }
+}
+
+// Why the folder entry `path` is not read as a journal; empty when it is a regular file within
+// the cap. Symlinks are followed: a link to a device is a device.
+QString whyNotAJournalFile(const QString &path)
+{
+    std::error_code error;
+    const std::filesystem::path p(path.toStdU16String());
+    const std::filesystem::file_status status = std::filesystem::status(p, error);
+    if (error)
+        return QStringLiteral("skipped: cannot be examined (%1)")
+            .arg(QString::fromLocal8Bit(error.message()));
+    switch (status.type()) {
+    case std::filesystem::file_type::regular:
+        break;
+    case std::filesystem::file_type::directory:
+        return QStringLiteral("skipped: a folder, not a file");
+    case std::filesystem::file_type::fifo:
+        return QStringLiteral("skipped: a FIFO, not a regular file");
+    case std::filesystem::file_type::character:
+    case std::filesystem::file_type::block:
+        return QStringLiteral("skipped: a device, not a regular file");
+    case std::filesystem::file_type::socket:
+        return QStringLiteral("skipped: a socket, not a regular file");
+    default:
+        return QStringLiteral("skipped: not a regular file");
+    }
+    const auto size = std::filesystem::file_size(p, error);
+    if (error)
+        return QStringLiteral("skipped: cannot be examined (%1)")
+            .arg(QString::fromLocal8Bit(error.message()));
+    if (size > std::uintmax_t(journalSizeCap))
+        return QStringLiteral("skipped: larger than %1 MiB").arg(journalSizeCap / (1024 * 1024));
+    return QString();
+}
+
+// Makes the folder's new entry durable (POSIX: the rename lives in the folder).
+bool syncFolder(const QString &folder)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+#else
+    Q_UNUSED(folder);
+    return true;
+#endif
+}
+
+// Writes `document` to `path` whole, on disk, in one rename; returns why not, or the empty text.
+QString writeDurably(const QString &path, const QJsonObject &document)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QStringLiteral("cannot write '%1': %2").arg(path, file.errorString());
+    const QByteArray bytes = QJsonDocument(document).toJson(QJsonDocument::Compact);
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        const QString why = QStringLiteral("cannot write '%1': %2").arg(path, file.errorString());
+        file.cancelWriting();
+        return why;
+    }
+#ifdef Q_OS_UNIX
+    if (::fsync(file.handle()) != 0) {
+        file.cancelWriting();
+        return QStringLiteral("cannot write '%1': %2")
+            .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    }
+#endif
+    if (!file.commit())
+        return QStringLiteral("cannot write '%1': %2").arg(path, file.errorString());
+    if (!syncFolder(QFileInfo(path).absolutePath()))
+        return QStringLiteral("cannot flush the folder of '%1'").arg(path);
+    return QString();
 }
 
 // One select for `batch`; the rows land under the guid texts asked for.
@@ -127,6 +218,30 @@ QStringList updateGuids(const TStringGrid &grid)
     return guids;
 }
 
+QList<PlannedRow> plannedUpdates(const TStringGrid &grid, QChar decimalSeparator)
+{
+    QList<PlannedRow> planned;
+    for (int r = 1; r < grid.RowCount(); ++r) {
+        const bool update = !grid.cellText(colGuid, r).isEmpty();
+        PlannedRow row { r + 1, trimRule(grid.cellText(colGuid, r)), {} };
+        if (update) {
+            for (size_t i = 0; i < 4; ++i) {
+                const PriceCell cell = priceCell(grid, updatePriceColumns[i], r, decimalSeparator);
+                if (!cell.problem.isEmpty())
+                    return planned;
+                row.prices[i] = cell.empty() ? 0 : cell.value;
+            }
+            planned.append(row);
+            continue;
+        }
+        for (const int column : insertPriceColumns) {
+            if (!priceCell(grid, column, r, decimalSeparator).problem.isEmpty())
+                return planned;
+        }
+    }
+    return planned;
+}
+
 QString defaultJournalFolder()
 {
     // Named here rather than taken from the application's names, which the window and qalu-cli
@@ -135,23 +250,104 @@ QString defaultJournalFolder()
         + QStringLiteral("/qalu-update/journal");
 }
 
-QStringList journalFiles(const QString &folder)
+QString databaseTag(const QString &identity)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(identity.toUtf8(), QCryptographicHash::Sha256).toHex().left(8));
+}
+
+QList<JournalFile> journalFolderEntries(const QString &folder)
 {
     const QDir dir(folder);
-    QStringList names = dir.entryList({ QStringLiteral("run-*.json") }, QDir::Files, QDir::Name);
-    QStringList paths;
+    const QStringList names = dir.entryList({ QStringLiteral("run-*.json") },
+        QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    QList<JournalFile> entries;
     for (const QString &name : names)
-        paths << dir.filePath(name);
+        entries.append({ dir.filePath(name), whyNotAJournalFile(dir.filePath(name)) });
+    return entries;
+}
+
+QStringList journalFiles(const QString &folder)
+{
+    QStringList paths;
+    for (const JournalFile &entry : journalFolderEntries(folder)) {
+        if (entry.skipped.isEmpty())
+            paths << entry.path;
+    }
     return paths;
 }
 
-QString findJournal(const QString &folder, const QString &name)
+QByteArray readJournalFile(const QString &path)
+{
+    QFile file;
+#ifdef Q_OS_UNIX
+    // Opened without waiting (a FIFO would block) and checked on the open file itself, so a
+    // swapped entry cannot slip a device in between the look and the read.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        throw BadInput(
+            QStringLiteral("%1: cannot be read: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw BadInput(QStringLiteral("%1: not a regular file").arg(path));
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw BadInput(QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString()));
+    }
+#else
+    if (const QString why = whyNotAJournalFile(path); !why.isEmpty())
+        throw BadInput(QStringLiteral("%1: %2").arg(path, why));
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw BadInput(QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString()));
+#endif
+    const QByteArray bytes = file.read(journalSizeCap + 1);
+    if (bytes.size() > journalSizeCap)
+        throw BadInput(QStringLiteral("%1: larger than %2 MiB, not a journal")
+                           .arg(path)
+                           .arg(journalSizeCap / (1024 * 1024)));
+    if (file.error() != QFileDevice::NoError)
+        throw BadInput(QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString()));
+    return bytes;
+}
+
+bool journalRunning(const QString &path)
+{
+    const QString lockPath = path + QStringLiteral(".lock");
+    if (!QFileInfo::exists(lockPath))
+        return false;
+    QLockFile lock(lockPath);
+    // Only a live holder counts, however long its run takes.
+    lock.setStaleLockTime(0);
+    if (lock.tryLock(0)) {
+        lock.unlock();
+        return false;
+    }
+    return lock.error() == QLockFile::LockFailedError;
+}
+
+QString findJournal(const QString &folder, const QString &name, const QString &database)
 {
     if (name == u"latest") {
-        const QStringList files = journalFiles(folder);
-        if (files.isEmpty())
+        QStringList files = journalFiles(folder);
+        std::reverse(files.begin(), files.end());
+        for (const QString &file : std::as_const(files)) {
+            if (database.isEmpty())
+                return file;
+            try {
+                if (readJournal(file).identity == database)
+                    return file;
+            } catch (const BadInput &) {
+                // An unreadable journal is no database's.
+            }
+        }
+        if (database.isEmpty())
             throw BadInput(QStringLiteral("no journals in '%1'").arg(folder));
-        return files.constLast();
+        throw BadInput(QStringLiteral("no journals of the database %1 in '%2'").arg(database, folder));
     }
     if (QFileInfo(name).isFile())
         return name;
@@ -161,51 +357,91 @@ QString findJournal(const QString &folder, const QString &name)
     throw BadInput(QStringLiteral("no journal '%1' (nor in '%2')").arg(name, folder));
 }
 
-RunJournal::RunJournal(db::TConnection &connection, QString folder)
+RunJournal::RunJournal(db::TConnection &connection, QString folder, QChar decimalSeparator, QString workbook)
     : m_connection(connection)
     , m_folder(folder.isEmpty() ? defaultJournalFolder() : std::move(folder))
+    , m_separator(decimalSeparator)
+    , m_workbook(std::move(workbook))
 {
 }
 
-void RunJournal::takeSnapshot(const TStringGrid &grid)
+RunJournal::~RunJournal() = default;
+
+void RunJournal::discard(const QString &why)
 {
-    m_taken = true;
+    m_failure = why;
+    if (!m_filePath.isEmpty() && QFileInfo::exists(m_filePath) && !QFile::remove(m_filePath))
+        m_failure += QStringLiteral(" (and the broken journal '%1' cannot be removed)").arg(m_filePath);
+    m_filePath.clear();
+    m_lock.reset();
+    qCWarning(lcUpdate).noquote() << "no journal of this run:" << m_failure;
+}
+
+void RunJournal::begin(const TStringGrid &grid, bool required)
+{
     try {
-        m_snapshot = readPrices(m_connection, updateGuids(grid));
+        const QString identity = m_connection.identity();
+        m_tag = databaseTag(identity);
+        const QStringList guids = updateGuids(grid);
+        const PriceSnapshot snapshot = readPrices(m_connection, guids);
+        m_snapshot = snapshot;
+        QStringList noMedicine;
+        for (const QString &guid : guids) {
+            if (!snapshot.contains(guid))
+                noMedicine << guid;
+        }
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        m_started = journalStartJson(now, m_connection.connectionString(), identity, m_workbook, snapshot,
+            noMedicine, plannedUpdates(grid, m_separator));
+        if (!QDir().mkpath(m_folder))
+            throw Failure(QStringLiteral("cannot create the folder '%1'").arg(m_folder));
+        const QDir dir(m_folder);
+        const QString path = dir.filePath(freeFileName(dir, now, m_tag));
+        m_lock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
+        if (!m_lock->tryLock(0))
+            throw Failure(QStringLiteral("cannot lock '%1'").arg(path));
+        m_filePath = path;
+        if (const QString why = writeDurably(path, m_started); !why.isEmpty())
+            throw Failure(why);
     } catch (...) {
-        m_snapshotFailure = failureText(std::current_exception());
-        throw;
+        QString why = failureText(std::current_exception());
+        if (m_started.isEmpty() && !why.startsWith(u"cannot"))
+            why = QStringLiteral("the old prices could not be read: ") + why;
+        discard(why);
+        if (required)
+            throw JournalRefused { m_failure };
     }
 }
 
 QString RunJournal::write(const UpdateReport &report)
 {
-    QString failure;
-    if (!m_snapshotFailure.isEmpty())
-        failure = QStringLiteral("the old prices could not be read: ") + m_snapshotFailure;
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    const QDir dir(m_folder);
-    if (failure.isEmpty() && !QDir().mkpath(m_folder))
-        failure = QStringLiteral("cannot create the folder '%1'").arg(m_folder);
-    if (failure.isEmpty()) {
-        const QJsonObject journal
-            = journalToJson(now, m_connection.connectionString(), m_taken, m_snapshot, report);
-        m_filePath = dir.filePath(freeFileName(dir, now));
-        QSaveFile file(m_filePath);
-        if (file.open(QIODevice::WriteOnly)) {
-            file.write(QJsonDocument(journal).toJson(QJsonDocument::Compact));
-            if (!file.commit())
-                failure = QStringLiteral("cannot write '%1': %2").arg(m_filePath, file.errorString());
-        } else {
-            failure = QStringLiteral("cannot write '%1': %2").arg(m_filePath, file.errorString());
+    if (m_filePath.isEmpty() && !m_failure.isEmpty())
+        return m_failure;
+    if (m_filePath.isEmpty()) {
+        // The list was never read: nothing was about to change, the journal is written at once.
+        const QString identity = m_connection.identity();
+        m_tag = databaseTag(identity);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        m_started = journalStartJson(now, m_connection.connectionString(), identity, m_workbook, {}, {}, {});
+        if (!QDir().mkpath(m_folder)) {
+            discard(QStringLiteral("cannot create the folder '%1'").arg(m_folder));
+            return m_failure;
         }
+        const QDir dir(m_folder);
+        m_filePath = dir.filePath(freeFileName(dir, now, m_tag));
     }
-    if (!failure.isEmpty()) {
-        m_filePath.clear();
-        qCWarning(lcUpdate).noquote() << "no journal of this run:" << failure;
-        return failure;
+    if (const QString why = writeDurably(m_filePath, journalCompletedJson(m_started, report));
+        !why.isEmpty()) {
+        discard(why);
+        return m_failure;
     }
-    QStringList files = journalFiles(m_folder);
+    m_lock.reset();
+    const QString ending = QStringLiteral("-%1.json").arg(m_tag);
+    QStringList files;
+    for (const QString &file : journalFiles(m_folder)) {
+        if (file.endsWith(ending))
+            files << file;
+    }
     while (files.size() > journalsKept) {
         const QString oldest = files.takeFirst();
         if (!QFile::remove(oldest))

@@ -7,6 +7,7 @@
 #include "db/connection.h"
 #include "db/query.h"
 #include "intake/price_grid.h"
+#include "update/run_journal.h"
 
 namespace qalu::update {
 
@@ -69,6 +70,8 @@ UpdateReport UpdateRun::run()
     if (m_steps.AfterRead) {
         try {
             m_steps.AfterRead(m_grid);
+        } catch (const JournalRefused &) {
+            throw;
         } catch (...) {
             qCWarning(lcUpdate) << "the after-read step failed, the run goes on:"
                                 << failureText(std::current_exception());

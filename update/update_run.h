@@ -32,7 +32,8 @@ public:
         std::function<void()> LoadWorkbookToGrid;
         std::function<CategoryResolution(const QString &)> FindOrAddCategory;
         // Optional: called once with the capped grid after a successful read, before the first
-        // row statement. A failure raised here is logged and the run goes on unchanged.
+        // row statement. A failure raised here is logged and the run goes on unchanged, except
+        // JournalRefused, which leaves the run before any row statement.
         std::function<void(const TStringGrid &)> AfterRead;
         // Optional: called with the grid row before each row's statement (the review's trial
         // predicts the row there). A failure raised here fails the row.

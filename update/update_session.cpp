@@ -36,13 +36,14 @@ UpdateRun::Steps UpdateSession::steps(const QString &workbook, QChar decimalSepa
 }
 
 UpdateReport UpdateSession::run(const QString &workbook, QChar decimalSeparator, UpdateRun::Steps runSteps,
-    const std::optional<QString> &journalFolder, QString *journalFailure, bool atomic,
+    const std::optional<QString> &journalFolder, QString *journalFailure, bool requireJournal, bool atomic,
     std::optional<PriceSnapshot> *oldPrices)
 {
     std::optional<RunJournal> journal;
     if (journalFolder) {
-        journal.emplace(ADOConnection1, *journalFolder);
-        runSteps.AfterRead = [&journal](const TStringGrid &grid) { journal->takeSnapshot(grid); };
+        journal.emplace(ADOConnection1, *journalFolder, decimalSeparator, workbook);
+        runSteps.AfterRead
+            = [&journal, requireJournal](const TStringGrid &grid) { journal->begin(grid, requireJournal); };
     }
     UpdateReport report = UpdateRun(
         StringGrid1, qgeneral, std::move(runSteps), decimalSeparator, atomic ? &ADOConnection1 : nullptr)

@@ -35,13 +35,15 @@ public:
 
     // One run with the given steps, prices parsed with `decimalSeparator`; the report names
     // `workbook`. With a journal folder (empty: the default folder) the run keeps its journal
-    // there: the old prices read before the first row statement (the journal takes the AfterRead
-    // step), the journal written after the run; why none could be written goes to `journalFailure`, never
-    // into the run. `atomic` runs the rows in one transaction (qalu-cli apply --atomic only).
-    // `oldPrices`, when given, receives the journal's old prices if they were read.
+    // there: written ahead in the AfterRead step (old prices, the prices each row is about to
+    // write), completed after the run; why none could be written goes to `journalFailure`, never
+    // into the run. With `requireJournal`, a journal that cannot be written ahead throws
+    // JournalRefused before any row statement. `atomic` runs the rows in one transaction (qalu-cli
+    // apply --atomic only). `oldPrices`, when given, receives the journal's old prices if they
+    // were read.
     UpdateReport run(const QString &workbook, QChar decimalSeparator, UpdateRun::Steps steps,
         const std::optional<QString> &journalFolder = std::nullopt, QString *journalFailure = nullptr,
-        bool atomic = false, std::optional<PriceSnapshot> *oldPrices = nullptr);
+        bool requireJournal = false, bool atomic = false, std::optional<PriceSnapshot> *oldPrices = nullptr);
 
     db::TConnection ADOConnection1;
     TStringGrid StringGrid1;

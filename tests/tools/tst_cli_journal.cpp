@@ -4,11 +4,17 @@
 #include "support/cli_run.h"
 #include "support/pharmacy_fixture.h"
 
+#include "db/connection.h"
+#include "db/query.h"
+
+#include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtTest>
+
+#include <cmath>
 
 using namespace qalu;
 using qalu::testdb::Backend;
@@ -89,22 +95,37 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<bool>("backToBefore"); // else the prices stay as the run left them
         QTest::addColumn<bool>("refuse"); // the database refuses the last medicine's update
+        QTest::addColumn<QString>("counts");
         for (const Backend backend : { Backend::Sqlite, Backend::Postgres }) {
             const char *engine = backend == Backend::Sqlite ? "sqlite" : "postgresql";
             const auto row = [&](const char *name) { return &QTest::addRow("%s: %s", engine, name); };
-            *row("round trip") << backend << false << QString() << QStringList {} << 0 << true << false;
+            const QString all = QStringLiteral("3 medicines restored, 0 already back, 0 left alone");
+            *row("round trip") << backend << false << QString() << QStringList {} << 0 << true << false
+                               << all;
             *row("changed since: left alone")
-                << backend << false << amoxicillin << QStringList {} << 4 << true << false;
-            *row("changed since: forced") << backend << false << amoxicillin
-                                          << QStringList { QStringLiteral("--force") } << 0 << true << false;
+                << backend << false << amoxicillin << QStringList {} << 4 << true << false
+                << QStringLiteral("2 medicines restored, 0 already back, 1 left alone");
+            *row("changed since: forced")
+                << backend << false << amoxicillin << QStringList { QStringLiteral("--force") } << 0 << true
+                << false << all;
             *row("dry run") << backend << false << QString() << QStringList { QStringLiteral("--dry-run") }
-                            << 0 << false << false;
+                            << 0 << false << false
+                            << QStringLiteral("3 medicines would be restored, 0 already back, 0 left alone");
             // Ibuprofen comes after the failing row: the run never touched it.
-            *row("failing run") << backend << true << ibuprofen << QStringList {} << 0 << true << false;
+            *row("failing run") << backend << true << ibuprofen << QStringList {} << 0 << true << false
+                                << QStringLiteral("1 medicines restored, 0 already back, 0 left alone");
+            // The run wrote the old prices back itself: nothing to write.
+            *row("already back") << backend << false << QStringLiteral("old") << QStringList {} << 0 << true
+                                 << false
+                                 << QStringLiteral("2 medicines restored, 1 already back, 0 left alone");
+            // A hair above the old price is not the old price, nor what the run wrote.
+            *row("next to the old price")
+                << backend << false << QStringLiteral("near old") << QStringList {} << 4 << true << false
+                << QStringLiteral("2 medicines restored, 0 already back, 1 left alone");
             // All or nothing: the medicines restored before the refusal are rolled back.
             if (backend == Backend::Sqlite)
                 *row("database refuses")
-                    << backend << false << QString() << QStringList {} << 3 << false << true;
+                    << backend << false << QString() << QStringList {} << 3 << false << true << QString();
         }
     }
     void restore()
@@ -116,11 +137,16 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(bool, backToBefore);
         QFETCH(bool, refuse);
+        QFETCH(QString, counts);
         PharmacyFixture f;
         if (!f.open(backend))
             return;
         QTemporaryDir dir;
         const QString journals = dir.filePath(QStringLiteral("journals"));
+        // "old": ibuprofen's old prices written back by hand after the run; "near old": nearly.
+        const QString putBack = tamper == u"old" || tamper == u"near old" ? tamper : QString();
+        if (!putBack.isEmpty())
+            tamper.clear();
         const QMap<QString, QString> before = prices(f);
 
         const testdb::CliResult applied = apply(f, journals, priceList(dir, failing));
@@ -131,7 +157,17 @@ private slots:
         QVERIFY(afterRun != before);
         if (!tamper.isEmpty())
             f.exec(QStringLiteral("update mat00 set salp = 99 where guid = '%1'").arg(tamper));
+        if (!putBack.isEmpty()) {
+            QStringList old = before.value(testdb::normalGuid(ibuprofen)).split(u' ');
+            if (putBack == u"near old")
+                old[0] = QString::number(std::nextafter(old[0].toDouble(), 1e9), 'g', 17);
+            f.exec(QStringLiteral(
+                "update mat00 set salp = %1, price1 = %2, salp2 = %3, price2 = %4 where guid = '%5'")
+                       .arg(old[0], old[1], old[2], old[3], ibuprofen));
+        }
         const QMap<QString, QString> tampered = prices(f);
+        if (putBack == u"near old")
+            tamper = ibuprofen;
         if (refuse)
             f.exec(QStringLiteral("create trigger refuse before update on mat00 when old.guid = '%1' "
                                   "begin select raise(abort, 'refused'); end")
@@ -142,6 +178,7 @@ private slots:
             + args);
         QVERIFY2(r.exitCode == exitCode, qPrintable(r.out + r.err));
         QVERIFY2(refuse || r.out.contains(QStringLiteral("MatNum 222003  شراب كحة")), qPrintable(r.out));
+        QVERIFY2(r.out.contains(counts), qPrintable(r.out));
 
         QMap<QString, QString> expected = backToBefore ? before : afterRun;
         if (!tamper.isEmpty() && exitCode == 4)
@@ -172,7 +209,8 @@ private slots:
     {
         QTest::addColumn<QString>("fault");
         for (const char *fault : { "truncated", "not an object", "price as text", "infinite price",
-                 "missing rows", "unknown guid", "hostile guid", "guid with a line feed", "unknown version" })
+                 "missing rows", "unknown guid", "hostile guid", "guid with a line feed", "unknown version",
+                 "duplicate snapshot keys", "missing snapshot entry" })
             QTest::newRow(fault) << QString::fromLatin1(fault);
     }
     void badJournal()
@@ -219,8 +257,12 @@ private slots:
             else if (fault == u"guid with a line feed")
                 renameGuid(first[QStringLiteral("guid")].toString() + u'\n');
             else if (fault == u"unknown version")
-                j[QStringLiteral("journal")] = 2;
+                j[QStringLiteral("journal")] = 3;
             snapshot[0] = first;
+            if (fault == u"duplicate snapshot keys")
+                snapshot.append(first);
+            else if (fault == u"missing snapshot entry")
+                snapshot.removeAt(0);
             j[QStringLiteral("snapshot")] = snapshot;
             j[QStringLiteral("report")] = report;
             bad = QJsonDocument(j).toJson().replace("123456789", "1e999");
@@ -244,20 +286,30 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("err");
+        QTest::addColumn<int>("exitCode");
         QTest::newRow("folder cannot be made")
             << QStringList { QStringLiteral("--journal-dir"), QStringLiteral("%1/file/journals") }
-            << QStringLiteral("qalu-cli apply: no journal of this run: cannot create the folder");
+            << QStringLiteral("qalu-cli apply: no journal of this run: cannot create the folder") << 0;
         QTest::newRow("no journal asked for") << QStringList { QStringLiteral("--no-journal"),
             QStringLiteral("--journal-dir"), QStringLiteral("%1/j") }
-                                              << QString();
+                                              << QString() << 0;
+        // Nothing written at all: the database as before, no message.
+        QTest::newRow("journal required")
+            << QStringList { QStringLiteral("--require-journal"), QStringLiteral("--journal-dir"),
+                   QStringLiteral("%1/file/journals") }
+            << QStringLiteral(
+                   "qalu-cli apply: not started, the journal cannot be written: cannot create the folder")
+            << 5;
     }
     void journalNotWritten()
     {
         QFETCH(QStringList, args);
         QFETCH(QString, err);
+        QFETCH(int, exitCode);
         PharmacyFixture f;
         if (!f.open(Backend::Sqlite))
             return;
+        const QMap<QString, QString> before = prices(f);
         QTemporaryDir dir;
         QFile file(dir.filePath(QStringLiteral("file")));
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -268,10 +320,12 @@ private slots:
             = runCli(QStringList { QStringLiteral("apply"), QStringLiteral("--connection"),
                          f.connectionString, QStringLiteral("--decimal-separator"), QStringLiteral(".") }
                 + args + QStringList { priceList(dir, false) });
-        QCOMPARE(r.out, completed + u'\n');
-        QCOMPARE(r.exitCode, 0);
-        // The list's unknown guid is named first.
-        const QString unknown = QStringLiteral("row 3: guid matches no medicine\n");
+        QCOMPARE(r.out, exitCode == 0 ? completed + u'\n' : QString());
+        QCOMPARE(r.exitCode, exitCode);
+        QCOMPARE(prices(f) == before, exitCode != 0);
+        // The list's unknown guid is named first, when the run ran.
+        const QString unknown
+            = exitCode == 0 ? QStringLiteral("row 3: guid matches no medicine\n") : QString();
         QVERIFY2(r.err.startsWith(unknown), qPrintable(r.err));
         const QString rest = r.err.mid(unknown.size());
         QVERIFY2(err.isEmpty() ? rest.isEmpty() : rest.startsWith(err) && rest.count(u'\n') == 1,
@@ -281,27 +335,248 @@ private slots:
                 { QStringLiteral("file"), QStringLiteral("prices.json"), QStringLiteral("prices.xlsx") }));
     }
 
+    // Entries of the journal folder that are no journal are listed with the reason and never read
+    // whole; 'latest' of the database is still found behind them.
+    void hostileFolderEntries_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("listed");
+        QTest::newRow("symlink to /dev/zero")
+            << QStringLiteral("zero") << QStringLiteral("skipped: a device");
+        QTest::newRow("FIFO") << QStringLiteral("fifo") << QStringLiteral("skipped: a FIFO");
+        QTest::newRow("directory") << QStringLiteral("dir") << QStringLiteral("skipped: a folder");
+        QTest::newRow("oversize file")
+            << QStringLiteral("huge") << QStringLiteral("skipped: larger than 64 MiB");
+        QTest::newRow("broken JSON") << QStringLiteral("broken") << QStringLiteral("unreadable: ");
+    }
+    void hostileFolderEntries()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QString, listed);
+        PharmacyFixture f;
+        if (!f.open(Backend::Sqlite))
+            return;
+        QTemporaryDir dir;
+        const QMap<QString, QString> before = prices(f);
+        QCOMPARE(apply(f, dir.path(), priceList(dir, false)).exitCode, 0);
+        const QString hostile = dir.filePath(QStringLiteral("run-99991231T000000.000Z-00.json"));
+        if (entry == u"zero") {
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), hostile));
+        } else if (entry == u"fifo") {
+            QVERIFY(QProcess::execute(QStringLiteral("mkfifo"), { hostile }) == 0);
+        } else if (entry == u"dir") {
+            QVERIFY(QDir().mkdir(hostile));
+        } else {
+            QFile out(hostile);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            if (entry == u"huge")
+                QVERIFY(out.resize(64 * 1024 * 1024 + 1)); // sparse: no disk used
+            else
+                out.write("{\"journal\": 2, ");
+        }
+        const testdb::CliResult list
+            = runCli({ QStringLiteral("journal"), QStringLiteral("--journal-dir"), dir.path() });
+        QCOMPARE(list.exitCode, 0);
+        QVERIFY2(list.out.startsWith(QFileInfo(hostile).fileName() + QStringLiteral("  ") + listed),
+            qPrintable(list.out));
+        const testdb::CliResult r = runCli({ QStringLiteral("restore"), QStringLiteral("--connection"),
+            f.connectionString, QStringLiteral("--journal-dir"), dir.path(), QStringLiteral("latest") });
+        QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+        QCOMPARE(prices(f), before);
+    }
+
+    // A journal belongs to its database: another database's, or one that does not say, needs
+    // --other-database; 'latest' and the list keep to the database named.
+    void otherDatabase_data()
+    {
+        QTest::addColumn<QString>("journal"); // which: "a", "b", "latest", "first format", "a respelled"
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<bool>("restored"); // database a has its old prices back
+        QTest::newRow("own journal") << QStringLiteral("a") << QStringList {} << 0 << true;
+        QTest::newRow("own journal, the file spelled otherwise")
+            << QStringLiteral("a respelled") << QStringList {} << 0 << true;
+        QTest::newRow("another database's") << QStringLiteral("b") << QStringList {} << 2 << false;
+        // The same seed on both: b's old prices are a's.
+        QTest::newRow("another database's, allowed")
+            << QStringLiteral("b") << QStringList { QStringLiteral("--other-database") } << 0 << true;
+        QTest::newRow("latest of this database") << QStringLiteral("latest") << QStringList {} << 0 << true;
+        QTest::newRow("first format") << QStringLiteral("first format") << QStringList {} << 2 << false;
+        QTest::newRow("first format, allowed")
+            << QStringLiteral("first format") << QStringList { QStringLiteral("--other-database") } << 0
+            << true;
+    }
+    void otherDatabase()
+    {
+        QFETCH(QString, journal);
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(bool, restored);
+        PharmacyFixture a, b;
+        if (!a.open(Backend::Sqlite) || !b.open(Backend::Sqlite))
+            return;
+        QTemporaryDir dir;
+        const QString journals = dir.filePath(QStringLiteral("j"));
+        const QMap<QString, QString> before = prices(a);
+        QCOMPARE(apply(a, journals, priceList(dir, false)).exitCode, 0);
+        const QString journalA = onlyJournal(journals);
+        const QMap<QString, QString> afterRun = prices(a);
+        QCOMPARE(apply(b, journals, priceList(dir, false)).exitCode, 0);
+        // Named by time: b's journal is the newest.
+        const QStringList files
+            = QDir(journals).entryList({ QStringLiteral("run-*.json") }, QDir::Files, QDir::Name);
+        const QString name = journal == u"latest" ? journal : journal == u"b" ? files.constLast() : journalA;
+        QString connection = a.connectionString;
+        if (journal == u"a respelled")
+            connection.insert(connection.lastIndexOf(u'/'), QStringLiteral("/."));
+        if (journal == u"first format") {
+            QJsonObject j = QJsonDocument::fromJson(readAll(journalA)).object();
+            j[QStringLiteral("journal")] = 1;
+            j.remove(QStringLiteral("database_id"));
+            QFile out(journalA);
+            QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            out.write(QJsonDocument(j).toJson());
+        }
+        const testdb::CliResult list = runCli({ QStringLiteral("journal"), QStringLiteral("--journal-dir"),
+            journals, QStringLiteral("--connection"), a.connectionString });
+        QCOMPARE(list.exitCode, 0);
+        QCOMPARE(list.out.count(u'\n'), 1);
+        const testdb::CliResult r
+            = runCli(QStringList { QStringLiteral("restore"), QStringLiteral("--connection"), connection,
+                         QStringLiteral("--journal-dir"), journals, name }
+                + args);
+        QVERIFY2(r.exitCode == exitCode, qPrintable(r.out + r.err));
+        QCOMPARE(prices(a), restored ? before : afterRun);
+    }
+
+    // A run killed once a second connection sees one of its rows written: its journal is on disk,
+    // running while the run holds its lock, interrupted after, and restore gives back the
+    // database as it was.
+    void killedRun_data()
+    {
+        QTest::addColumn<Backend>("backend");
+        QTest::newRow("sqlite") << Backend::Sqlite;
+        QTest::newRow("postgresql") << Backend::Postgres;
+    }
+    void killedRun()
+    {
+        QFETCH(Backend, backend);
+        PharmacyFixture f;
+        if (!f.open(backend))
+            return;
+        const auto dump = [&f] {
+            QStringList lines;
+            for (const QVariantList &row : f.rows(QStringLiteral("select * from mat00 order by MatNum"))) {
+                QStringList values;
+                for (const QVariant &v : row)
+                    values << v.toString();
+                lines << values.join(u'|');
+            }
+            return lines;
+        };
+        const QStringList before = dump();
+        QTemporaryDir dir;
+        const QString journals = dir.filePath(QStringLiteral("j"));
+        // Rows cycle over three medicines, each writing 1000 + its number; vitamin D in the middle,
+        // held locked on PostgreSQL so the run waits there. SQLite locks the whole file, so there
+        // the run is killed as soon as the row is seen: in WAL mode a reader sees each commit at
+        // once instead of queueing behind the writer.
+        const QString medicines[] = { amoxicillin, paracetamol, ibuprofen };
+        QJsonArray rows { testdb::priceListHeader() };
+        for (int r = 1; r < 1400; ++r) {
+            const double v = 1000 + r;
+            rows.append(QJsonArray { r == 60 ? testdb::seed::vitaminD : medicines[r % 3], v, v, v, v });
+        }
+        const QString workbook = testdb::writeWorkbook(dir, rows);
+
+        db::TConnection holder;
+        db::TQuery hold(holder, QStringLiteral("hold"));
+        if (f.isPostgres()) {
+            holder.setConnectionString(f.connectionString);
+            holder.BeginTrans();
+            hold.setText(QStringLiteral("select salp from mat00 where guid= :a0 for update"));
+            hold.setString(0, testdb::seed::vitaminD);
+            hold.Open();
+        } else {
+            f.exec(QStringLiteral("pragma journal_mode=wal"));
+        }
+        QProcess run;
+        run.start(QStringLiteral(QALU_CLI_PATH),
+            { QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
+                QStringLiteral("--decimal-separator"), QStringLiteral("."), QStringLiteral("--journal-dir"),
+                journals, workbook });
+        // Row 30 wrote amoxicillin 1030; later rows of it write more.
+        const QString seen = QStringLiteral("select salp from mat00 where guid = '%1'").arg(amoxicillin);
+        // A busy answer is one more look.
+        const auto written = [&] {
+            try {
+                return f.scalar(seen).toDouble() >= 1030;
+            } catch (const Failure &) {
+                return false;
+            }
+        };
+        while (!written())
+            QVERIFY2(!run.waitForFinished(20), qPrintable(QString::fromUtf8(run.readAllStandardError())));
+        const QStringList restoreArgs { QStringLiteral("restore"), QStringLiteral("--connection"),
+            f.connectionString, QStringLiteral("--journal-dir"), journals, QStringLiteral("latest") };
+        if (f.isPostgres()) {
+            const testdb::CliResult running
+                = runCli({ QStringLiteral("journal"), QStringLiteral("--journal-dir"), journals });
+            QVERIFY2(running.out.contains(QStringLiteral("  running  ")), qPrintable(running.out));
+            QCOMPARE(runCli(restoreArgs).exitCode, 2);
+        }
+        run.kill();
+        QVERIFY(run.waitForFinished());
+        if (f.isPostgres()) {
+            // The killed client's server process still waits for the lock; it goes before the
+            // lock does, so its statement never runs.
+            hold.clearText();
+            hold.setText(QStringLiteral("select pg_terminate_backend(pid, 60000) from pg_stat_activity "
+                                        "where pg_backend_pid() = any(pg_blocking_pids(pid))"));
+            hold.Open();
+            holder.RollbackTrans();
+        }
+        QVERIFY(dump() != before);
+
+        const testdb::CliResult listed
+            = runCli({ QStringLiteral("journal"), QStringLiteral("--journal-dir"), journals });
+        QVERIFY2(listed.out.contains(QStringLiteral("  interrupted  ")), qPrintable(listed.out));
+        const testdb::CliResult r = runCli(restoreArgs);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+        QCOMPARE(dump(), before);
+    }
+
     void usageErrors_data()
     {
         QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
         const QString conn = QStringLiteral("--connection=Provider=SQLite;Data Source=/tmp/unused.db");
+        QTest::newRow("journal: missing folder") << QStringList { QStringLiteral("journal"),
+            QStringLiteral("--journal-dir"), QStringLiteral("/nonexistent/qalu-journals") }
+                                                 << 2;
+        QTest::newRow("apply: no journal and required") << QStringList { QStringLiteral("apply"), conn,
+            QStringLiteral("--no-journal"), QStringLiteral("--require-journal"), QStringLiteral("w.xlsx") }
+                                                        << 64;
         QTest::newRow("journal: unknown subcommand")
-            << QStringList { QStringLiteral("journal"), QStringLiteral("list") };
+            << QStringList { QStringLiteral("journal"), QStringLiteral("list") } << 64;
         QTest::newRow("journal show: no run")
-            << QStringList { QStringLiteral("journal"), QStringLiteral("show") };
+            << QStringList { QStringLiteral("journal"), QStringLiteral("show") } << 64;
         QTest::newRow("journal: bad format")
-            << QStringList { QStringLiteral("journal"), QStringLiteral("--format"), QStringLiteral("xml") };
+            << QStringList { QStringLiteral("journal"), QStringLiteral("--format"), QStringLiteral("xml") }
+            << 64;
         QTest::newRow("restore: no connection")
-            << QStringList { QStringLiteral("restore"), QStringLiteral("j.json") };
-        QTest::newRow("restore: no journal") << QStringList { QStringLiteral("restore"), conn };
+            << QStringList { QStringLiteral("restore"), QStringLiteral("j.json") } << 64;
+        QTest::newRow("restore: no journal") << QStringList { QStringLiteral("restore"), conn } << 64;
         QTest::newRow("restore: two journals") << QStringList { QStringLiteral("restore"), conn,
-            QStringLiteral("a.json"), QStringLiteral("b.json") };
+            QStringLiteral("a.json"), QStringLiteral("b.json") }
+                                               << 64;
     }
     void usageErrors()
     {
         QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
         const testdb::CliResult r = runCli(args);
-        QCOMPARE(r.exitCode, 64);
+        QCOMPARE(r.exitCode, exitCode);
         QCOMPARE(r.out, QString());
         QCOMPARE(r.err.count(u'\n'), 1);
     }
@@ -341,10 +616,20 @@ private slots:
         QTemporaryDir dir;
         const QDir journals(dir.filePath(QStringLiteral("j")));
         QVERIFY(journals.mkpath(QStringLiteral(".")));
+        const QString file
+            = f.connectionString.mid(f.connectionString.indexOf(QStringLiteral("Data Source=")) + 12);
+        const QString tag = QString::fromLatin1(
+            QCryptographicHash::hash(QFileInfo(file).canonicalFilePath().toUtf8(), QCryptographicHash::Sha256)
+                .toHex()
+                .left(8));
+        // This database's 52 older journals, and another database's, which are not its to prune.
         for (int i = 0; i < 52; ++i) {
-            QFile old(journals.filePath(
-                QStringLiteral("run-20000101T000000.000Z-%1.json").arg(i, 2, 10, QLatin1Char('0'))));
-            QVERIFY(old.open(QIODevice::WriteOnly));
+            for (const QString &t : { tag, QStringLiteral("00000000") }) {
+                QFile old(journals.filePath(QStringLiteral("run-20000101T000000.000Z-%1-%2.json")
+                                                .arg(i, 2, 10, QLatin1Char('0'))
+                                                .arg(t)));
+                QVERIFY(old.open(QIODevice::WriteOnly));
+            }
         }
         QFile other(journals.filePath(QStringLiteral("notes.json")));
         QVERIFY(other.open(QIODevice::WriteOnly));
@@ -354,9 +639,11 @@ private slots:
             journals.path(), priceList(dir, false) });
         QCOMPARE(r.exitCode, 0);
         const QStringList left = journals.entryList(QDir::Files, QDir::Name);
-        QCOMPARE(left.size(), 51);
+        QCOMPARE(left.size(), 51 + 52);
         QCOMPARE(left.constFirst(), QStringLiteral("notes.json"));
-        QCOMPARE(left[1], QStringLiteral("run-20000101T000000.000Z-03.json"));
+        QVERIFY(!left.contains(QStringLiteral("run-20000101T000000.000Z-02-%1.json").arg(tag)));
+        QVERIFY(left.contains(QStringLiteral("run-20000101T000000.000Z-03-%1.json").arg(tag)));
+        QVERIFY(left.contains(QStringLiteral("run-20000101T000000.000Z-00-00000000.json")));
         const QByteArray newest = readAll(journals.filePath(left.constLast()));
         QVERIFY(newest.contains("\"snapshot\""));
         QVERIFY(!newest.contains("s3cret"));

@@ -4,6 +4,7 @@
 #include "core/failure_text.h"
 #include "update/price_review.h"
 #include "update/report_json.h"
+#include "update/run_journal.h"
 #include "update/update_session.h"
 
 #include <QJsonDocument>
@@ -15,7 +16,7 @@ namespace {
 
 const char help[]
     = "Usage: qalu-cli apply --connection CONNECTION-STRING [--decimal-separator C] [--report FILE]\n"
-      "                     [--atomic] [--no-journal] [--journal-dir DIR] WORKBOOK\n"
+      "                     [--atomic] [--no-journal | --require-journal] [--journal-dir DIR] WORKBOOK\n"
       "\n"
       "Applies the price list WORKBOOK (.xlsx) to the pharmacy database exactly as the window's\n"
       "update button does: every row below the header updates a medicine's prices by its guid or\n"
@@ -38,6 +39,8 @@ const char help[]
       "                                  failing row rolls the whole list back (exit 3, and the\n"
       "                                  report and journal say rolled_back)\n"
       "  --no-journal                    keep no journal of this run\n"
+      "  --require-journal               do not start unless the run's journal can be written\n"
+      "                                  ahead (exit 5, no statement sent)\n"
       "  --journal-dir DIR               keep the run's journal in DIR\n"
       "  -h, --help                      show this text\n"
       "  --version                       show the program's version\n"
@@ -47,6 +50,8 @@ const char help[]
       "'row N: REASON' (N the sheet row) goes to standard error; so does 'row N: guid matches\n"
       "no medicine' for each update row whose guid matched none (the message and exit stay), and\n"
       "'rows %2-N not read: a price list is read up to row %1' when the sheet has more rows.\n"
+      "A journal that cannot be written whole is removed and one line says so on standard error;\n"
+      "the message and the exit status stay those of the run.\n"
       "Exit status:\n"
       "  0  \"تمت عملية التحديث بنجاح\" (every row applied)\n"
       "  1  connection failure: \"هناك مشكلة بالارتباط بقاعدة البيانات\" and, on the next line,\n"
@@ -57,7 +62,9 @@ const char help[]
       "     before it stay applied, or with --atomic none does)\n"
       "  5  the --report FILE could not be written (one line on standard error): when it cannot\n"
       "     be opened, before the connection, with nothing on standard output and the database\n"
-      "     untouched; when only its final write fails, after the run's message above\n"
+      "     untouched; when only its final write fails, after the run's message above. Or, with\n"
+      "     --require-journal, the journal could not be written ahead: nothing on standard\n"
+      "     output, one line on standard error, no row statement sent\n"
       "  64 usage error: nothing on standard output, one line on standard error\n";
 
 bool reportFailed(const QSaveFile &file)
@@ -87,6 +94,7 @@ int runApply(const QStringList &args)
     const QCommandLineOption reportOption = line.addValue("report", "FILE");
     const QCommandLineOption noJournal = line.addFlag("no-journal");
     const QCommandLineOption atomic = line.addFlag("atomic");
+    const QCommandLineOption requireJournal = line.addFlag("require-journal");
     if (const std::optional<int> done = line.parse(args))
         return *done;
     const QString connection = line.connection();
@@ -97,6 +105,8 @@ int runApply(const QStringList &args)
     line.checkOutputFile("report", reportPath, workbook, connection);
     if (const std::optional<int> error = line.error())
         return *error;
+    if (line.isSet(noJournal) && line.isSet(requireJournal))
+        return line.usageError(QStringLiteral("--no-journal and --require-journal exclude each other"));
 
     // A report that cannot be opened is found before the database is touched.
     QSaveFile reportFile(reportPath);
@@ -116,9 +126,17 @@ int runApply(const QStringList &args)
 
     QString journalFailure;
     std::optional<update::PriceSnapshot> oldPrices;
-    update::UpdateReport report = session.run(workbook, separator, session.steps(workbook, separator),
-        line.isSet(noJournal) ? std::nullopt : std::optional<QString>(journalDir), &journalFailure,
-        line.isSet(atomic), &oldPrices);
+    update::UpdateReport report;
+    try {
+        report = session.run(workbook, separator, session.steps(workbook, separator),
+            line.isSet(noJournal) ? std::nullopt : std::optional<QString>(journalDir), &journalFailure,
+            line.isSet(requireJournal), line.isSet(atomic), &oldPrices);
+    } catch (const update::JournalRefused &refused) {
+        printLine(stderr,
+            QStringLiteral("qalu-cli apply: not started, the journal cannot be written: ")
+                + oneLine(refused.reason));
+        return 5;
+    }
     if (oldPrices) {
         // After the run, and never the window's: the report's changed read from the database.
         try {
