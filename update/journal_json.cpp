@@ -261,6 +261,8 @@ Journal readJournal(const QString &path)
     const QJsonObject report = r.object(r.member(top, root, "report"), QStringLiteral("report"));
     const QJsonArray rows
         = r.array(r.member(report, QStringLiteral("report"), "rows"), QStringLiteral("rows"));
+    // An atomic run that was rolled back changed nothing, whatever its rows say.
+    const bool rolledBack = report.value(QStringLiteral("rolled_back")).toBool();
     for (qsizetype i = 0; i < rows.size(); ++i) {
         const QString where = QStringLiteral("rows[%1]").arg(i);
         const QJsonObject o = r.object(rows[i], where);
@@ -271,7 +273,7 @@ Journal readJournal(const QString &path)
                 QStringLiteral("applied"), QStringLiteral("failed"), QStringLiteral("not-reached") }
                  .contains(status))
             r.fail(where + QStringLiteral(".status"), QStringLiteral("is not a row's status"));
-        const bool applied = status == u"applied";
+        const bool applied = status == u"applied" && !rolledBack;
         if (kind == u"update") {
             const QString guid = r.guid(o, where);
             const QJsonValue written = r.member(o, where, "new");

@@ -132,7 +132,7 @@ int runJournal(const QStringList &args)
             connection.setConnectionString(*connectionString);
             connection.Open();
         } catch (...) {
-            return connectionFailure(std::current_exception(), false);
+            return connectionFailure(std::current_exception());
         }
         // A database that cannot name itself matches no journal.
         database = connection.identity();
