@@ -195,7 +195,8 @@ private slots:
         };
         const QString reportPath = dir.filePath(QStringLiteral("report.json"));
         QStringList args { QStringLiteral("apply"), QStringLiteral("--connection"), f.connectionString,
-            QStringLiteral("--decimal-separator=."), QStringLiteral("--report"), reportPath };
+            QStringLiteral("--decimal-separator=."), QStringLiteral("--report"), reportPath,
+            QStringLiteral("--journal-dir"), dir.filePath(QStringLiteral("journal")) };
         if (atomic)
             args << QStringLiteral("--atomic");
         const Result r = runCli(args + QStringList { writeWorkbook(dir, rows) });
@@ -226,6 +227,15 @@ private slots:
                 QStringLiteral("not-reached -1 ") }));
         QCOMPARE(f.scalar(QStringLiteral("select salp from mat00 where ") + where(amoxicillin)).toDouble(),
             atomic ? 24.0 : 50.0);
+        // A rolled-back run's journal changed nothing, so restore has nothing to put back.
+        const Result journal = runCli({ QStringLiteral("journal"), QStringLiteral("--format=json"),
+            QStringLiteral("--journal-dir"), dir.filePath(QStringLiteral("journal")) });
+        QCOMPARE(QJsonDocument::fromJson(journal.out.toUtf8())
+                     .array()
+                     .at(0)
+                     .toObject()
+                     .value(QStringLiteral("changed")),
+            QJsonValue(atomic ? 0 : 1));
         QCOMPARE(
             f.scalar(QStringLiteral("select salp from mat00 where ") + where(paracetamol)).toDouble(), 12.0);
         QCOMPARE(
