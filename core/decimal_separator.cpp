@@ -33,6 +33,18 @@ QChar systemDecimalSeparator()
     return point.size() == 1 ? point.at(0) : QLatin1Char('.');
 }
 
+QString decimalSeparatorProblem(const QString &text)
+{
+    if (text.size() != 1)
+        return QStringLiteral("the decimal separator must be exactly one character, not '%1'").arg(text);
+    const QChar c = text.at(0);
+    if (c.isDigit() || c == u'+' || c == u'-' || c == u'e' || c == u'E' || c.isSpace()
+        || c.category() == QChar::Other_Control)
+        return QStringLiteral("'%1' cannot be the decimal separator: a price could not be read with it")
+            .arg(text);
+    return {};
+}
+
 void refreshDecimalSeparator()
 {
     setDecimalSeparator(systemDecimalSeparator());

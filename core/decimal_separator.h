@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QChar>
+#include <QString>
 
 namespace qalu {
 
@@ -12,6 +13,10 @@ void setDecimalSeparator(QChar separator);
 
 // The separator the system locale names, by the one-character rule above.
 QChar systemDecimalSeparator();
+// Why `text` cannot be a decimal separator (it must be one character that is no digit, sign,
+// exponent letter, blank or control character); empty when it can.
+QString decimalSeparatorProblem(const QString &text);
+
 // setDecimalSeparator(systemDecimalSeparator())
 void refreshDecimalSeparator();
 

@@ -76,6 +76,11 @@ public:
 
     // The one value of an option given at most once; std::nullopt when not given.
     std::optional<QString> single(const QCommandLineOption &option);
+    // A shared option's value as given, unchecked; std::nullopt when not given.
+    std::optional<QString> optional(const QCommandLineOption &option) { return single(option); }
+    const QCommandLineOption &connectionOption() const { return m_connection; }
+    const QCommandLineOption &decimalSeparatorOption() const { return m_separator; }
+    const QCommandLineOption &journalDirOption() const { return m_journalDir; }
     bool isSet(const QCommandLineOption &option) const { return m_parser.isSet(option); }
     QStringList positional() const { return m_parser.positionalArguments(); }
     // The one positional argument, `what` naming it in the usage error ("WORKBOOK").
@@ -112,5 +117,6 @@ int runApply(const QStringList &args);
 int runReview(const QStringList &args);
 int runJournal(const QStringList &args);
 int runRestore(const QStringList &args);
+int runSettings(const QStringList &args);
 
 } // namespace qalu::cli
