@@ -37,10 +37,9 @@ QString decimalSeparatorProblem(const QString &text)
 {
     if (text.size() != 1)
         return QStringLiteral("the decimal separator must be exactly one character, not '%1'").arg(text);
-    const QChar c = text.at(0);
-    if (c.isDigit() || c == u'+' || c == u'-' || c == u'e' || c == u'E' || c.isSpace()
-        || c.category() == QChar::Other_Control)
-        return QStringLiteral("'%1' cannot be the decimal separator: a price could not be read with it")
+    if (!isUsableDecimalSeparator(text.at(0)))
+        return QStringLiteral("the decimal separator cannot be '%1': a digit, sign, e, E, blank or "
+                              "control character would be read as part of the number")
             .arg(text);
     return {};
 }

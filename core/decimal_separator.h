@@ -13,10 +13,6 @@ void setDecimalSeparator(QChar separator);
 
 // The separator the system locale names, by the one-character rule above.
 QChar systemDecimalSeparator();
-// Why `text` cannot be a decimal separator (it must be one character that is no digit, sign,
-// exponent letter, blank or control character); empty when it can.
-QString decimalSeparatorProblem(const QString &text);
-
 // setDecimalSeparator(systemDecimalSeparator())
 void refreshDecimalSeparator();
 
@@ -24,5 +20,7 @@ void refreshDecimalSeparator();
 // sign, e/E, a blank or a control character, each of which the number parser would read as part
 // of the number or as its end, so that a list price of 10.5 could be stored as 1155.
 bool isUsableDecimalSeparator(QChar c);
+// Why `text` cannot be the decimal separator (one usable character); empty when it can.
+QString decimalSeparatorProblem(const QString &text);
 
 } // namespace qalu

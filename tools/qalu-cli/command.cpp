@@ -167,15 +167,8 @@ std::optional<QChar> CommandLine::decimalSeparator()
     const std::optional<QString> value = single(m_separator);
     if (!value)
         return std::nullopt;
-    if (value->size() != 1) {
-        usageError(
-            QStringLiteral("the decimal separator must be exactly one character, not '%1'").arg(*value));
-        return std::nullopt;
-    }
-    if (!isUsableDecimalSeparator(value->at(0))) {
-        usageError(QStringLiteral("the decimal separator cannot be '%1': a digit, sign, e, E, blank or "
-                                  "control character would be read as part of the number")
-                       .arg(*value));
+    if (const QString why = decimalSeparatorProblem(*value); !why.isEmpty()) {
+        usageError(why);
         return std::nullopt;
     }
     return value->at(0);
