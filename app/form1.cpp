@@ -11,6 +11,7 @@
 #include "intake/workbook_reader.h"
 #include "qalu_config.h"
 #include "skin/tte_button.h"
+#include "update/run_journal.h"
 #include "update/update_run.h"
 
 #include <QCloseEvent>

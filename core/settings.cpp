@@ -84,9 +84,8 @@ Settings Settings::load(const BuiltIns &builtIns, QStringList *problems)
     s.m_values[Workbook].value = builtIns.workbook;
     s.m_values[PriceListDate].value = builtIns.priceListDate;
     s.m_values[DecimalSeparator].value = QString(systemDecimalSeparator());
-    s.m_values[JournalFolder].value = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-        + QStringLiteral("/qalu-update/journal");
-    s.m_values[ChangeLimit].value = QStringLiteral("50");
+    s.m_values[JournalFolder].value = builtIns.journalFolder;
+    s.m_values[ChangeLimit].value = builtIns.changeLimit;
     // Absent files are the usual case: only a file that is there and cannot be read is a problem.
     if (QFileInfo::exists(machineFile()))
         s.readFile(machineFile(), Source::Machine, problems);

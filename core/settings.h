@@ -40,6 +40,8 @@ public:
         QString downloadAddress;
         QString workbook;
         QString priceListDate;
+        QString journalFolder;
+        QString changeLimit;
     };
 
     // The files of this machine and user, read over `builtIns`. Problems go to `problems`, one

@@ -21,7 +21,7 @@ void write(const QString &path, const QByteArray &text)
 
 const Settings::BuiltIns builtIns { QStringLiteral("Provider=SQLite;Data Source=/built/in.db"),
     QStringLiteral("http://maker.example/upload/F4-7-2021.xlsx"), QStringLiteral("/var/tmp/F4-7-2021.xlsx"),
-    QStringLiteral("4-7-2021") };
+    QStringLiteral("4-7-2021"), QStringLiteral("/built/in/journal"), QStringLiteral("50") };
 
 } // namespace
 

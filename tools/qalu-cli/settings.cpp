@@ -3,6 +3,8 @@
 #include "core/settings.h"
 #include "db/connection_string.h"
 #include "qalu_config.h"
+#include "update/run_journal.h"
+#include "update/run_rules.h"
 
 namespace qalu::cli {
 
