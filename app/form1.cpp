@@ -7,9 +7,11 @@
 #include "core/failure_text.h"
 #include "core/logging.h"
 #include "core/messages.h"
+#include "core/settings.h"
 #include "intake/workbook_reader.h"
 #include "qalu_config.h"
 #include "skin/tte_button.h"
+#include "update/run_journal.h"
 #include "update/update_run.h"
 
 #include <QCloseEvent>
@@ -42,11 +44,23 @@ constexpr int topPictureHeight = 201;
 } // namespace
 
 FormSettings::FormSettings()
-    : connectionString(QString::fromUtf8(config::connectionString))
-    , downloadUrl(QString::fromUtf8(config::downloadUrl))
-    , workbookPath(QString::fromUtf8(config::workbookPath))
-    , download(&downloadToFile)
+    : download(&downloadToFile)
 {
+    QStringList problems;
+    const Settings s = Settings::load(
+        { QString::fromUtf8(config::connectionString), QString::fromUtf8(config::downloadUrl),
+            QString::fromUtf8(config::workbookPath), QString::fromUtf8(config::priceListDate) },
+        &problems);
+    for (const QString &problem : std::as_const(problems))
+        qCWarning(lcSettings).noquote() << problem;
+    connectionString = s.value(Settings::Connection);
+    downloadUrl = s.value(Settings::DownloadAddress);
+    workbookPath = s.value(Settings::Workbook);
+    priceListDate = s.value(Settings::PriceListDate);
+    if (s.isSet(Settings::DecimalSeparator))
+        decimalSeparator = s.value(Settings::DecimalSeparator).at(0);
+    if (s.isSet(Settings::JournalFolder))
+        journalFolder = s.value(Settings::JournalFolder);
 }
 
 // CustomizeWindowHint makes the window manager offer exactly the title-bar buttons named here,
@@ -110,7 +124,7 @@ TForm1::TForm1(const FormSettings &settings, Notifier *notifier, QWidget *parent
     UploadBut = new skin::TTeButton(m_client);
     UploadBut->setObjectName(QStringLiteral("UploadBut"));
     UploadBut->setGeometry(8, 224, 273, 49);
-    UploadBut->setCaption(QStringLiteral("تحديث ") + QString::fromUtf8(config::priceListDate));
+    UploadBut->setCaption(QStringLiteral("تحديث ") + m_settings.priceListDate);
     UploadBut->setFont(tahoma(19, true));
     UploadBut->setFontColor(Qt::red);
     UploadBut->setTabStop(true);
@@ -192,7 +206,7 @@ void TForm1::closeEvent(QCloseEvent *event)
 
 void TForm1::changeEvent(QEvent *event)
 {
-    if (event->type() == QEvent::LocaleChange)
+    if (event->type() == QEvent::LocaleChange && !m_settings.decimalSeparator)
         refreshDecimalSeparator();
     QWidget::changeEvent(event);
 }
@@ -208,11 +222,11 @@ void TForm1::TeButton1Click(QObject *)
 {
     // The journal, in the default folder, keeps the old prices for qalu-cli restore; its failures
     // are logged and stay out of the run.
-    update::UpdateRun::Steps steps = m_session.steps(m_settings.workbookPath, decimalSeparator());
+    update::UpdateRun::Steps steps = m_session.steps(m_settings.workbookPath, separator());
     steps.ClearGrid = [this] { ClearGrid(); };
     steps.LoadWorkbookToGrid = [this] { LoadWorkbookToGrid(StringGrid1, m_settings.workbookPath); };
     const update::UpdateReport report
-        = m_session.run(m_settings.workbookPath, decimalSeparator(), std::move(steps), QString());
+        = m_session.run(m_settings.workbookPath, separator(), std::move(steps), m_settings.journalFolder);
     m_notifier->showMessage(update::updateMessage(report.outcome));
 }
 
@@ -225,8 +239,13 @@ void TForm1::ClearGrid()
 // raised; the result is always true.
 bool TForm1::LoadWorkbookToGrid(TStringGrid &grid, const QString &path)
 {
-    qalu::LoadWorkbookToGrid(grid, path, decimalSeparator());
+    qalu::LoadWorkbookToGrid(grid, path, separator());
     return true;
+}
+
+QChar TForm1::separator() const
+{
+    return m_settings.decimalSeparator.value_or(decimalSeparator());
 }
 
 QString TForm1::FindOrAddCategory(const QString &name)

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class QLabel;
 class QScrollArea;
@@ -22,8 +23,8 @@ namespace qalu::app {
 
 class Notifier;
 
-// The fixed values the window works with. The program always uses the defaults (the build's
-// fixed values); only tests pass others.
+// The values the window works with: the build's fixed values, overridden by the settings files
+// (qalu::Settings); tests pass others.
 struct FormSettings
 {
     FormSettings();
@@ -31,6 +32,9 @@ struct FormSettings
     QString connectionString;
     QString downloadUrl;
     QString workbookPath;
+    QString priceListDate; // shown on the button
+    std::optional<QChar> decimalSeparator; // the locale's, kept up to date, when not set
+    QString journalFolder; // empty: the default folder
     DownloadLimits downloadLimits;
     // The download step; tests replace it to make it raise, which a real server cannot.
     std::function<DownloadResult(const QString &url, const QString &path, const DownloadLimits &limits)>
@@ -90,6 +94,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The separator of the price texts: the settings' own, else the locale's.
+    QChar separator() const;
+
     FormSettings m_settings;
     Notifier *m_notifier;
     QScrollArea *m_scroll;

@@ -1,5 +1,5 @@
-# The program's fixed values. They are compile-time settings only: the program itself reads no
-# configuration. The `demo` preset points them at the embedded demo.
+# The program's built-in values, beneath which the settings files' values are read (core/settings).
+# The `demo` preset points them at the embedded demo.
 set(QALU_PRICE_LIST_DATE "4-7-2021" CACHE STRING "Date of the price list: file name and button caption")
 set(QALU_CONNECTION_STRING
   "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=OlvaniM1;Data Source=.\\sqlexpress"
@@ -19,6 +19,6 @@ foreach(_v QALU_PRICE_LIST_DATE QALU_CONNECTION_STRING QALU_DOWNLOAD_URL QALU_WO
   string(REPLACE "\"" "\\\"" _esc "${_esc}")
   set(${_v}_LITERAL "${_esc}")
 endforeach()
-# Only the app includes it (app/CMakeLists.txt adds the folder to qalu_app alone).
+# The app and qalu-cli include it (each adds the folder to its own target).
 set(QALU_CONFIG_INCLUDE_DIR ${PROJECT_BINARY_DIR}/generated)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/qalu_config.h.in ${QALU_CONFIG_INCLUDE_DIR}/qalu_config.h @ONLY)

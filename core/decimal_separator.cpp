@@ -33,6 +33,17 @@ QChar systemDecimalSeparator()
     return point.size() == 1 ? point.at(0) : QLatin1Char('.');
 }
 
+QString decimalSeparatorProblem(const QString &text)
+{
+    if (text.size() != 1)
+        return QStringLiteral("the decimal separator must be exactly one character, not '%1'").arg(text);
+    if (!isUsableDecimalSeparator(text.at(0)))
+        return QStringLiteral("the decimal separator cannot be '%1': a digit, sign, e, E, blank or "
+                              "control character would be read as part of the number")
+            .arg(text);
+    return {};
+}
+
 void refreshDecimalSeparator()
 {
     setDecimalSeparator(systemDecimalSeparator());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QChar>
+#include <QString>
 
 namespace qalu {
 
@@ -19,5 +20,7 @@ void refreshDecimalSeparator();
 // sign, e/E, a blank or a control character, each of which the number parser would read as part
 // of the number or as its end, so that a list price of 10.5 could be stored as 1155.
 bool isUsableDecimalSeparator(QChar c);
+// Why `text` cannot be the decimal separator (one usable character); empty when it can.
+QString decimalSeparatorProblem(const QString &text);
 
 } // namespace qalu

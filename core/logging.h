@@ -10,5 +10,6 @@ namespace qalu {
 Q_DECLARE_LOGGING_CATEGORY(lcUpdate) // qalu.update: the price update run
 Q_DECLARE_LOGGING_CATEGORY(lcDownload) // qalu.download: fetching and removing the price list
 Q_DECLARE_LOGGING_CATEGORY(lcDb) // qalu.db: connection and statements
+Q_DECLARE_LOGGING_CATEGORY(lcSettings) // qalu.settings: the settings files
 
 } // namespace qalu

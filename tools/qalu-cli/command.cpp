@@ -155,27 +155,37 @@ QString CommandLine::connection()
     const std::optional<QString> value = single(m_connection);
     if (m_error)
         return QString();
-    if (!value || value->trimmed().isEmpty()) {
-        usageError(QStringLiteral("'--connection CONNECTION-STRING' is required"));
-        return QString();
+    if (value && !value->trimmed().isEmpty())
+        return *value;
+    // A settings file's connection serves, never the built-in one: a support person's command
+    // must not land on a database nobody named.
+    if (!value && settings().isSet(Settings::Connection))
+        return settings().value(Settings::Connection);
+    usageError(QStringLiteral("'--connection CONNECTION-STRING' is required (or a settings file's "
+                              "[database] connection)"));
+    return QString();
+}
+
+const Settings &CommandLine::settings()
+{
+    if (!m_settings) {
+        QStringList problems;
+        m_settings = loadSettings(&problems);
+        for (const QString &problem : std::as_const(problems))
+            printLine(stderr, QStringLiteral("qalu-cli %1: %2").arg(m_command, problem));
     }
-    return *value;
+    return *m_settings;
 }
 
 std::optional<QChar> CommandLine::decimalSeparator()
 {
     const std::optional<QString> value = single(m_separator);
+    if (!value && !m_error && settings().isSet(Settings::DecimalSeparator))
+        return settings().value(Settings::DecimalSeparator).at(0);
     if (!value)
         return std::nullopt;
-    if (value->size() != 1) {
-        usageError(
-            QStringLiteral("the decimal separator must be exactly one character, not '%1'").arg(*value));
-        return std::nullopt;
-    }
-    if (!isUsableDecimalSeparator(value->at(0))) {
-        usageError(QStringLiteral("the decimal separator cannot be '%1': a digit, sign, e, E, blank or "
-                                  "control character would be read as part of the number")
-                       .arg(*value));
+    if (const QString why = decimalSeparatorProblem(*value); !why.isEmpty()) {
+        usageError(why);
         return std::nullopt;
     }
     return value->at(0);
@@ -183,7 +193,10 @@ std::optional<QChar> CommandLine::decimalSeparator()
 
 QString CommandLine::journalDir()
 {
-    return single(m_journalDir).value_or(QString());
+    const std::optional<QString> value = single(m_journalDir);
+    if (!value && !m_error && settings().isSet(Settings::JournalFolder))
+        return settings().value(Settings::JournalFolder);
+    return value.value_or(QString());
 }
 
 OutputFormat CommandLine::format()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/settings.h"
 #include "update/run_rules.h"
 
 #include <QChar>
@@ -68,7 +69,11 @@ public:
     // or a usage error).
     std::optional<int> parse(const QStringList &args);
 
-    // The values of the shared options.
+    // The settings files' values, read once (their problems named on standard error).
+    const Settings &settings();
+
+    // The values of the shared options; where an option is not given, the settings files' value
+    // (never the built-in connection).
     QString connection();
     std::optional<QChar> decimalSeparator();
     QString journalDir();
@@ -76,6 +81,11 @@ public:
 
     // The one value of an option given at most once; std::nullopt when not given.
     std::optional<QString> single(const QCommandLineOption &option);
+    // A shared option's value as given, unchecked; std::nullopt when not given.
+    std::optional<QString> optional(const QCommandLineOption &option) { return single(option); }
+    const QCommandLineOption &connectionOption() const { return m_connection; }
+    const QCommandLineOption &decimalSeparatorOption() const { return m_separator; }
+    const QCommandLineOption &journalDirOption() const { return m_journalDir; }
     bool isSet(const QCommandLineOption &option) const { return m_parser.isSet(option); }
     QStringList positional() const { return m_parser.positionalArguments(); }
     // The one positional argument, `what` naming it in the usage error ("WORKBOOK").
@@ -104,6 +114,7 @@ private:
     QCommandLineOption m_journalDir { QStringLiteral("journal-dir"), QString(), QStringLiteral("DIR") };
     QCommandLineOption m_format { QStringLiteral("format"), QString(), QStringLiteral("text|json") };
     std::optional<int> m_error;
+    std::optional<Settings> m_settings;
 };
 
 // The commands: each takes the arguments after its name and returns the exit status.
@@ -112,5 +123,9 @@ int runApply(const QStringList &args);
 int runReview(const QStringList &args);
 int runJournal(const QStringList &args);
 int runRestore(const QStringList &args);
+int runSettings(const QStringList &args);
+
+// The settings over the build's own values.
+Settings loadSettings(QStringList *problems);
 
 } // namespace qalu::cli

@@ -25,6 +25,9 @@ const char usage[]
       "  restore --connection CONNECTION-STRING [--dry-run] [--force] [--other-database]\n"
       "          [--journal-dir DIR] JOURNAL\n"
       "      Put back the prices a run changed, from its journal.\n"
+      "  settings [--connection CONNECTION-STRING] [--decimal-separator C] [--journal-dir DIR]\n"
+      "           [--change-limit PERCENT]\n"
+      "      Show every setting, its value and where it came from.\n"
       "\n"
       "Every command also takes -h, --help (its own text) and --version.\n"
       "Options: -h, --help   this text;  --version   the program's version.\n"
@@ -67,7 +70,7 @@ int dispatch(const QStringList &args)
         const char16_t *name;
         int (*run)(const QStringList &);
     } commands[] = { { u"grid", runGrid }, { u"apply", runApply }, { u"review", runReview },
-        { u"journal", runJournal }, { u"restore", runRestore } };
+        { u"journal", runJournal }, { u"restore", runRestore }, { u"settings", runSettings } };
     for (const auto &c : commands) {
         if (command == QStringView(c.name))
             return c.run(rest);

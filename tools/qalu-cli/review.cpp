@@ -124,6 +124,8 @@ int runReview(const QStringList &args)
     if (line.isSet(xlsxOption) && xlsx.isEmpty())
         line.usageError(QStringLiteral("'--xlsx' needs a file name"));
     double changeLimit = update::defaultChangeLimit;
+    if (!line.isSet(changeLimitOption) && line.settings().isSet(Settings::ChangeLimit))
+        changeLimit = line.settings().value(Settings::ChangeLimit).toDouble();
     if (const std::optional<QString> value = line.single(changeLimitOption)) {
         bool ok = false;
         const double percent = value->trimmed().toDouble(&ok);
