@@ -49,7 +49,8 @@ FormSettings::FormSettings()
     QStringList problems;
     const Settings s = Settings::load(
         { QString::fromUtf8(config::connectionString), QString::fromUtf8(config::downloadUrl),
-            QString::fromUtf8(config::workbookPath), QString::fromUtf8(config::priceListDate) },
+            QString::fromUtf8(config::workbookPath), QString::fromUtf8(config::priceListDate),
+            update::defaultJournalFolder(), QString::number(update::defaultChangeLimit) },
         &problems);
     for (const QString &problem : std::as_const(problems))
         qCWarning(lcSettings).noquote() << problem;

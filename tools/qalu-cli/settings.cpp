@@ -38,7 +38,8 @@ Settings loadSettings(QStringList *problems)
 {
     return Settings::load(
         { QString::fromUtf8(config::connectionString), QString::fromUtf8(config::downloadUrl),
-            QString::fromUtf8(config::workbookPath), QString::fromUtf8(config::priceListDate) },
+            QString::fromUtf8(config::workbookPath), QString::fromUtf8(config::priceListDate),
+            update::defaultJournalFolder(), QString::number(update::defaultChangeLimit) },
         problems);
 }
 
