@@ -7,7 +7,9 @@
 #include "core/failure_text.h"
 #include "core/logging.h"
 #include "core/messages.h"
+#include "core/output_file.h"
 #include "core/settings.h"
+#include "db/connection_string.h"
 #include "intake/workbook_reader.h"
 #include "qalu_config.h"
 #include "skin/tte_button.h"
@@ -57,6 +59,16 @@ FormSettings::FormSettings()
     connectionString = s.value(Settings::Connection);
     downloadUrl = s.value(Settings::DownloadAddress);
     workbookPath = s.value(Settings::Workbook);
+    // The workbook is replaced by the download and deleted at close: a settings file may not
+    // point it at the database or at anything but a regular file.
+    if (s.isSet(Settings::Workbook)) {
+        const QString why = outputFileProblem(workbookPath, QString(), db::sqliteFileOf(connectionString));
+        if (!why.isEmpty()) {
+            qCWarning(lcSettings).noquote()
+                << QStringLiteral("download/workbook '%1' is not used: %2").arg(workbookPath, why);
+            workbookPath = s.builtIn(Settings::Workbook);
+        }
+    }
     priceListDate = s.value(Settings::PriceListDate);
     if (s.isSet(Settings::DecimalSeparator))
         decimalSeparator = s.value(Settings::DecimalSeparator).at(0);

@@ -141,6 +141,27 @@ void Settings::readFile(const QString &path, Source source, QStringList *problem
     }
 }
 
+QString Settings::builtIn(Key key) const
+{
+    switch (key) {
+    case DownloadAddress:
+        return withDate(m_builtIns.downloadAddress, m_builtIns.priceListDate, value(PriceListDate));
+    case Workbook:
+        return withDate(m_builtIns.workbook, m_builtIns.priceListDate, value(PriceListDate));
+    case Connection:
+        return m_builtIns.connection;
+    case PriceListDate:
+        return m_builtIns.priceListDate;
+    case DecimalSeparator:
+        return QString(systemDecimalSeparator());
+    case JournalFolder:
+        return m_builtIns.journalFolder;
+    case ChangeLimit:
+        break;
+    }
+    return m_builtIns.changeLimit;
+}
+
 QString Settings::setOption(Key key, const QString &value)
 {
     const QString why = problemWith(key, value);

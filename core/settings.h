@@ -63,6 +63,9 @@ public:
     // Whether anything but the built-in values set it.
     bool isSet(Key key) const { return m_values[key].source != Source::BuiltIn; }
 
+    // The value `key` has when no file sets it (the address and workbook path following the date).
+    QString builtIn(Key key) const;
+
     // Why `value` cannot be the value of `key`; empty when it can.
     static QString problemWith(Key key, const QString &value);
 

@@ -165,6 +165,18 @@ QList<ConnectionItem> connectionItems(const QString &text, ValueQuoting quoting)
     return items;
 }
 
+QString sqliteFileOf(const QString &connectionString)
+{
+    try {
+        const DriverTarget target = mapConnectionString(connectionString);
+        if (target.driver == u"QSQLITE")
+            return target.databaseName;
+    } catch (const Failure &) {
+        // A string that cannot be read names no file; it fails on its own when opened.
+    }
+    return {};
+}
+
 QString withoutCredentials(const QString &connectionString)
 {
     QList<ConnectionItem> items;

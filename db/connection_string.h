@@ -22,6 +22,10 @@ DriverTarget mapConnectionString(const QString &connectionString);
 enum class SqlServerOdbc { Windows, FreeTds };
 DriverTarget mapConnectionString(const QString &connectionString, SqlServerOdbc odbc);
 
+// The database file a SQLite connection string names; empty for any other string, or one that
+// cannot be read.
+QString sqliteFileOf(const QString &connectionString);
+
 // One "key=value" item of a connection string, where it stands in the text.
 struct ConnectionItem
 {

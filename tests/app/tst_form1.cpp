@@ -18,6 +18,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -89,6 +90,7 @@ private slots:
     void scrollBarsFollowTheClientArea_data();
     void scrollBarsFollowTheClientArea();
     void localeChangeRereadsTheSeparator();
+    void settingsFileCannotAimTheWorkbookAtTheDatabase();
     void escapedFailureIsReported_data();
     void escapedFailureIsReported();
 
@@ -429,6 +431,30 @@ void TestForm1::scrollBarsFollowTheClientArea()
         QVERIFY(shown->text(QAccessible::Name).startsWith(QStringLiteral("The maker's")));
     }
     QCOMPARE(form.UploadBut->geometry(), QRect(8, 224, 273, 49));
+}
+
+// The downloaded workbook is replaced and deleted: a settings file naming the database as the
+// workbook is passed over, and the date it sets still names the built-in path.
+void TestForm1::settingsFileCannotAimTheWorkbookAtTheDatabase()
+{
+    const QString database = m_dir->filePath(QStringLiteral("pharmacy.db"));
+    const QString file = m_dir->filePath(QStringLiteral("settings.conf"));
+    QFile settings(file);
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write(QStringLiteral("[database]\nconnection=Provider=SQLite;Data Source=%1\n[download]\n"
+                                  "workbook=%2\n[price-list]\ndate=1-1-2027\n")
+                       .arg(database, m_dir->filePath(QStringLiteral("./pharmacy.db")))
+                       .toUtf8());
+    settings.close();
+    qputenv("QALU_SETTINGS", QFile::encodeName(file));
+    QTest::ignoreMessage(QtWarningMsg,
+        QRegularExpression(QStringLiteral("download/workbook .* is not used: it "
+                                          "is the database file")));
+    const FormSettings read;
+    qunsetenv("QALU_SETTINGS");
+    QCOMPARE(read.connectionString, QStringLiteral("Provider=SQLite;Data Source=") + database);
+    QVERIFY2(read.workbookPath.endsWith(QLatin1StringView("F1-1-2027.xlsx")), qPrintable(read.workbookPath));
+    QCOMPARE(read.priceListDate, QStringLiteral("1-1-2027"));
 }
 
 void TestForm1::localeChangeRereadsTheSeparator()

@@ -3,12 +3,11 @@
 #include "core/decimal_separator.h"
 #include "core/failure_text.h"
 #include "core/messages.h"
+#include "core/output_file.h"
 #include "db/connection_string.h"
 
 #include <QFileInfo>
 #include <QLocale>
-
-#include <filesystem>
 
 namespace qalu::cli {
 
@@ -223,55 +222,13 @@ QString CommandLine::onePositional(const char *what)
     return values.constFirst();
 }
 
-namespace {
-
-std::filesystem::path fsPath(const QString &path)
-{
-    return std::filesystem::path(QFileInfo(path).absoluteFilePath().toStdU16String());
-}
-
-// Whether two names reach one file: the same inode when both exist (symbolic and hard links
-// alike), else the same path once the existing part of each is resolved.
-bool sameFile(const QString &a, const QString &b)
-{
-    std::error_code error;
-    if (std::filesystem::equivalent(fsPath(a), fsPath(b), error) && !error)
-        return true;
-    const std::filesystem::path ca = std::filesystem::weakly_canonical(fsPath(a), error);
-    if (error)
-        return false;
-    const std::filesystem::path cb = std::filesystem::weakly_canonical(fsPath(b), error);
-    return !error && ca == cb;
-}
-
-} // namespace
-
 void CommandLine::checkOutputFile(
     const char *option, const QString &file, const QString &workbook, const QString &connectionString)
 {
     if (m_error || file.isEmpty())
         return;
-    QString databaseFile;
-    try {
-        const db::DriverTarget target = db::mapConnectionString(connectionString);
-        if (target.driver == u"QSQLITE")
-            databaseFile = target.databaseName;
-    } catch (...) {
-        // The connection fails on its own when it is opened.
-    }
-    QString problem;
-    std::error_code error;
-    const std::filesystem::file_status link = std::filesystem::symlink_status(fsPath(file), error);
-    const std::filesystem::file_status target = std::filesystem::status(fsPath(file), error);
-    if (!workbook.isEmpty() && sameFile(file, workbook))
-        problem = QStringLiteral("it is the workbook being read");
-    else if (!databaseFile.isEmpty() && sameFile(file, databaseFile))
-        problem = QStringLiteral("it is the database file of the connection");
-    else if (std::filesystem::exists(link) && target.type() != std::filesystem::file_type::regular)
-        problem = std::filesystem::is_directory(target) ? QStringLiteral("it is a folder")
-            : std::filesystem::exists(target)           ? QStringLiteral("it is not a regular file")
-                                                        : QStringLiteral("it is a link to nothing");
-    if (!problem.isEmpty())
+    if (const QString problem = outputFileProblem(file, workbook, db::sqliteFileOf(connectionString));
+        !problem.isEmpty())
         usageError(
             QStringLiteral("'--%1' will not write '%2': %3").arg(QLatin1StringView(option), file, problem));
 }
