@@ -97,6 +97,9 @@ public:
     void checkOutputFile(
         const char *option, const QString &file, const QString &workbook, const QString &connectionString);
 
+    // The log's start line for this command.
+    void logStart(const QString &connectionString, QChar decimalSeparator);
+
     // Reports a usage error unless one was reported already; returns exitUsage.
     int usageError(QString text);
     // The usage error reported so far, as the exit status.

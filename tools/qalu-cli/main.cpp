@@ -1,5 +1,7 @@
 #include "command.h"
 
+#include "core/run_log.h"
+
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
@@ -72,8 +74,11 @@ int dispatch(const QStringList &args)
     } commands[] = { { u"grid", runGrid }, { u"apply", runApply }, { u"review", runReview },
         { u"journal", runJournal }, { u"restore", runRestore }, { u"settings", runSettings } };
     for (const auto &c : commands) {
-        if (command == QStringView(c.name))
-            return c.run(rest);
+        if (command == QStringView(c.name)) {
+            const int status = c.run(rest);
+            qalu::runlog::info(QStringLiteral("%1 exited with status %2").arg(command).arg(status));
+            return status;
+        }
     }
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }
@@ -83,6 +88,7 @@ int dispatch(const QStringList &args)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    qalu::runlog::open(QStringLiteral("qalu-cli"));
     // Standard output and error are a contract: the program's own warnings appear only when
     // asked for through QT_LOGGING_RULES.
     if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
