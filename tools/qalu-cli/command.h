@@ -127,8 +127,12 @@ int runReview(const QStringList &args);
 int runJournal(const QStringList &args);
 int runRestore(const QStringList &args);
 int runSettings(const QStringList &args);
+int runSupportBundle(const QStringList &args);
 
 // The settings over the build's own values.
 Settings loadSettings(QStringList *problems);
+
+// The settings as `settings` prints them: "section/key = value  (source)", credentials removed.
+QStringList settingsLines(const Settings &settings);
 
 } // namespace qalu::cli

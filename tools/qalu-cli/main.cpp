@@ -30,6 +30,8 @@ const char usage[]
       "  settings [--connection CONNECTION-STRING] [--decimal-separator C] [--journal-dir DIR]\n"
       "           [--change-limit PERCENT]\n"
       "      Show every setting, its value and where it came from.\n"
+      "  support-bundle [--output FILE] [--journal-dir DIR]\n"
+      "      Write one zip for support staff: the logs, the journals, the settings, the version.\n"
       "\n"
       "Every command also takes -h, --help (its own text) and --version.\n"
       "Options: -h, --help   this text;  --version   the program's version.\n"
@@ -72,7 +74,8 @@ int dispatch(const QStringList &args)
         const char16_t *name;
         int (*run)(const QStringList &);
     } commands[] = { { u"grid", runGrid }, { u"apply", runApply }, { u"review", runReview },
-        { u"journal", runJournal }, { u"restore", runRestore }, { u"settings", runSettings } };
+        { u"journal", runJournal }, { u"restore", runRestore }, { u"settings", runSettings },
+        { u"support-bundle", runSupportBundle } };
     for (const auto &c : commands) {
         if (command == QStringView(c.name)) {
             const int status = c.run(rest);
