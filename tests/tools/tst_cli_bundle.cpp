@@ -79,18 +79,20 @@ private slots:
         QFETCH(QString, connection);
         QFETCH(QStringList, fragments);
         const QTemporaryDir dir;
-        const QString journals = dir.filePath(u"journal"_s);
+        // The default journal folder, where the bundle looks without --journal-dir.
+        QDir journals(m_data.filePath(u"qalu-update/journal"_s));
+        journals.removeRecursively();
         const QJsonObject journal { { u"journal"_s, 2 }, { u"state"_s, u"completed"_s },
             { u"database"_s, connection } };
-        write(journals + u"/run-20250101T000000.000Z-00-0000.json"_s, QJsonDocument(journal).toJson());
-        write(journals + u"/run-20250102T000000.000Z-00-0000.json"_s, "not JSON " + connection.toUtf8());
+        write(journals.filePath(u"run-20250101T000000.000Z-00-0000.json"_s), QJsonDocument(journal).toJson());
+        write(
+            journals.filePath(u"run-20250102T000000.000Z-00-0000.json"_s), "not JSON " + connection.toUtf8());
         write(dir.filePath(u"settings.conf"_s), "[database]\nconnection=" + connection.toUtf8() + '\n');
         qputenv("QALU_SETTINGS", QFile::encodeName(dir.filePath(u"settings.conf"_s)));
         runCli({ u"apply"_s, u"--connection"_s, connection, dir.filePath(u"none.xlsx"_s) });
 
         const QString zip = dir.filePath(u"bundle.zip"_s);
-        const qalu::testdb::CliResult bundle
-            = runCli({ u"support-bundle"_s, u"--journal-dir"_s, journals, u"--output"_s, zip });
+        const qalu::testdb::CliResult bundle = runCli({ u"support-bundle"_s, u"--output"_s, zip });
         qunsetenv("QALU_SETTINGS");
         QCOMPARE(bundle.exitCode, 0);
         const QMap<QString, QByteArray> entries = zipEntries(zip);

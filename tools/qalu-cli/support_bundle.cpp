@@ -115,7 +115,10 @@ int runSupportBundle(const QStringList &args)
     const QString output = line.single(outputOption)
                                .value_or(QDateTime::currentDateTimeUtc().toString(
                                    QStringLiteral("'qalu-support-'yyyyMMdd'T'HHmmss'Z.zip'")));
-    const QString journalDir = line.journalDir();
+    // Empty: the default folder, as the other commands take it.
+    QString journalDir = line.journalDir();
+    if (journalDir.isEmpty())
+        journalDir = update::defaultJournalFolder();
     const Settings &settings = line.settings();
     line.checkOutputFile("output", output, QString(), settings.value(Settings::Connection));
     if (const std::optional<int> error = line.error())
