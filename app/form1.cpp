@@ -8,6 +8,7 @@
 #include "core/logging.h"
 #include "core/messages.h"
 #include "core/output_file.h"
+#include "core/run_log.h"
 #include "core/settings.h"
 #include "db/connection_string.h"
 #include "intake/workbook_reader.h"
@@ -173,6 +174,8 @@ void TForm1::setVisible(bool visible)
 
 void TForm1::FormShow(QObject *)
 {
+    runlog::start(QStringLiteral("qalu-update " QALU_VERSION), separator(),
+        db::withoutCredentials(m_settings.connectionString));
     try {
         m_session.open(m_settings.connectionString);
     } catch (...) {
@@ -186,6 +189,8 @@ void TForm1::FormShow(QObject *)
         const DownloadResult result
             = m_settings.download(m_settings.downloadUrl, m_settings.workbookPath, m_settings.downloadLimits);
         if (result.ok) {
+            runlog::info(
+                QStringLiteral("downloaded %1 to %2").arg(m_settings.downloadUrl, m_settings.workbookPath));
             UploadBut->setEnabled(true);
         } else {
             qCWarning(lcDownload) << "the price list download failed:" << result.errorText;

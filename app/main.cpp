@@ -1,6 +1,7 @@
 #include "app/application.h"
 #include "app/form1.h"
 #include "core/decimal_separator.h"
+#include "core/run_log.h"
 
 #include <QIcon>
 
@@ -17,6 +18,7 @@ int main(int argc, char *argv[])
         }
     }
     qalu::app::Application app(argc, argv);
+    qalu::runlog::open(QStringLiteral("qalu-update"));
     QIcon icon;
     for (int size : { 16, 24, 32, 48, 64, 96, 128, 256 })
         icon.addFile(QStringLiteral(":/qalu/icons/mainicon-%1.png").arg(size), QSize(size, size));

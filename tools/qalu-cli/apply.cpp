@@ -107,6 +107,7 @@ int runApply(const QStringList &args)
         return *error;
     if (line.isSet(noJournal) && line.isSet(requireJournal))
         return line.usageError(QStringLiteral("--no-journal and --require-journal exclude each other"));
+    line.logStart(connection, separator);
 
     // A report that cannot be opened is found before the database is touched.
     QSaveFile reportFile(reportPath);

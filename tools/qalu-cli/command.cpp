@@ -4,6 +4,7 @@
 #include "core/failure_text.h"
 #include "core/messages.h"
 #include "core/output_file.h"
+#include "core/run_log.h"
 #include "db/connection_string.h"
 
 #include <QFileInfo>
@@ -245,6 +246,12 @@ int CommandLine::usageError(QString text)
         text.toUtf8().constData(), m_command.toUtf8().constData());
     m_error = exitUsage;
     return exitUsage;
+}
+
+void CommandLine::logStart(const QString &connectionString, QChar decimalSeparator)
+{
+    runlog::start(
+        versionLine() + u' ' + m_command, decimalSeparator, db::withoutCredentials(connectionString));
 }
 
 } // namespace qalu::cli

@@ -97,6 +97,9 @@ public:
     void checkOutputFile(
         const char *option, const QString &file, const QString &workbook, const QString &connectionString);
 
+    // The log's start line for this command.
+    void logStart(const QString &connectionString, QChar decimalSeparator);
+
     // Reports a usage error unless one was reported already; returns exitUsage.
     int usageError(QString text);
     // The usage error reported so far, as the exit status.
@@ -124,8 +127,12 @@ int runReview(const QStringList &args);
 int runJournal(const QStringList &args);
 int runRestore(const QStringList &args);
 int runSettings(const QStringList &args);
+int runSupportBundle(const QStringList &args);
 
 // The settings over the build's own values.
 Settings loadSettings(QStringList *problems);
+
+// The settings as `settings` prints them: "section/key = value  (source)", credentials removed.
+QStringList settingsLines(const Settings &settings);
 
 } // namespace qalu::cli

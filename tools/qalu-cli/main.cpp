@@ -1,5 +1,7 @@
 #include "command.h"
 
+#include "core/run_log.h"
+
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
@@ -28,6 +30,8 @@ const char usage[]
       "  settings [--connection CONNECTION-STRING] [--decimal-separator C] [--journal-dir DIR]\n"
       "           [--change-limit PERCENT]\n"
       "      Show every setting, its value and where it came from.\n"
+      "  support-bundle [--output FILE] [--journal-dir DIR]\n"
+      "      Write one zip for support staff: the logs, the journals, the settings, the version.\n"
       "\n"
       "Every command also takes -h, --help (its own text) and --version.\n"
       "Options: -h, --help   this text;  --version   the program's version.\n"
@@ -70,10 +74,14 @@ int dispatch(const QStringList &args)
         const char16_t *name;
         int (*run)(const QStringList &);
     } commands[] = { { u"grid", runGrid }, { u"apply", runApply }, { u"review", runReview },
-        { u"journal", runJournal }, { u"restore", runRestore }, { u"settings", runSettings } };
+        { u"journal", runJournal }, { u"restore", runRestore }, { u"settings", runSettings },
+        { u"support-bundle", runSupportBundle } };
     for (const auto &c : commands) {
-        if (command == QStringView(c.name))
-            return c.run(rest);
+        if (command == QStringView(c.name)) {
+            const int status = c.run(rest);
+            qalu::runlog::info(QStringLiteral("%1 exited with status %2").arg(command).arg(status));
+            return status;
+        }
     }
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }
@@ -83,6 +91,7 @@ int dispatch(const QStringList &args)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    qalu::runlog::open(QStringLiteral("qalu-cli"));
     // Standard output and error are a contract: the program's own warnings appear only when
     // asked for through QT_LOGGING_RULES.
     if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))

@@ -1,5 +1,6 @@
 #include "command.h"
 
+#include "core/decimal_separator.h"
 #include "core/failure.h"
 #include "core/failure_text.h"
 #include "db/connection.h"
@@ -67,6 +68,7 @@ int runRestore(const QStringList &args)
     const QString name = line.onePositional("JOURNAL");
     if (const std::optional<int> error = line.error())
         return *error;
+    line.logStart(connectionString, systemDecimalSeparator());
     const bool dry = line.isSet(dryRunOption);
 
     const QString folder = journalDir.isEmpty() ? update::defaultJournalFolder() : journalDir;

@@ -2,6 +2,7 @@
 
 #include "core/decimal_separator.h"
 #include "core/failure_text.h"
+#include "core/run_log.h"
 #include "db/connection.h"
 #include "intake/price_grid.h"
 #include "intake/workbook_reader.h"
@@ -99,6 +100,8 @@ const char help[]
 // the refusal already, so the warning would only repeat it.
 void quietDriverWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
+    if (!runlog::passOn(type, context, message))
+        return;
     if (type == QtWarningMsg && message.startsWith(QLatin1StringView("QODBC")))
         return;
     printLine(stderr, qFormatLogMessage(type, context, message));
@@ -139,6 +142,7 @@ int runReview(const QStringList &args)
     line.checkOutputFile("xlsx", xlsx, workbook, connectionString);
     if (const std::optional<int> error = line.error())
         return *error;
+    line.logStart(connectionString, separator);
 
     qInstallMessageHandler(quietDriverWarnings);
     const auto unreadable = [](const QString &reason) {

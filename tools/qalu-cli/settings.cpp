@@ -43,6 +43,19 @@ Settings loadSettings(QStringList *problems)
         problems);
 }
 
+QStringList settingsLines(const Settings &settings)
+{
+    QStringList lines;
+    for (int k = 0; k < Settings::keyCount; ++k) {
+        const auto key = Settings::Key(k);
+        const QString value
+            = key == Settings::Connection ? db::withoutCredentials(settings.value(key)) : settings.value(key);
+        lines << QStringLiteral("%1 = %2  (%3)")
+                     .arg(Settings::keyName(key), value, Settings::sourceName(settings.source(key)));
+    }
+    return lines;
+}
+
 int runSettings(const QStringList &args)
 {
     CommandLine line("settings", QString::fromUtf8(help));
@@ -70,14 +83,8 @@ int runSettings(const QStringList &args)
         return *error;
     for (const QString &problem : std::as_const(problems))
         printLine(stderr, QStringLiteral("qalu-cli settings: ") + problem);
-    for (int k = 0; k < Settings::keyCount; ++k) {
-        const auto key = Settings::Key(k);
-        const QString value
-            = key == Settings::Connection ? db::withoutCredentials(settings.value(key)) : settings.value(key);
-        printLine(stdout,
-            QStringLiteral("%1 = %2  (%3)")
-                .arg(Settings::keyName(key), value, Settings::sourceName(settings.source(key))));
-    }
+    for (const QString &text : settingsLines(settings))
+        printLine(stdout, text);
     return 0;
 }
 
