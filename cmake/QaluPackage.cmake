@@ -47,6 +47,9 @@ if(UNIX AND NOT APPLE)
   add_custom_target(package-doc ALL DEPENDS ${_doc}/changelog.gz)
   install(FILES ${_doc}/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/copyright
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/qalu-update)
+elseif(MINGW)
+  # The cross build on Debian: DLLs listed by hand, an NSIS installer.
+  include(QaluWindowsInstall)
 elseif(WIN32)
   # Qt's DLLs and plugins (platform, SQL drivers, image formats) through windeployqt; the vcpkg
   # DLLs (curl, libzip, expat, sqlite3) from the executables' imports.
