@@ -5,7 +5,7 @@
 # Qt's plugin folders, which Qt looks for beside the executable.
 set(_bin ${CMAKE_INSTALL_BINDIR})
 
-set(QALU_WIN64_QT_DLLS Qt6Core Qt6Gui Qt6Widgets Qt6Sql Qt6Network
+set(QALU_WIN64_QT_DLLS Qt6Core Qt6Gui Qt6Widgets Qt6Sql
   CACHE STRING "Qt's DLLs the programs load")
 # platforms: the window; sqldrivers: SQLite and ODBC; imageformats: the JPEG pictures; styles: the
 # native look of the message box and the window frame.
@@ -49,7 +49,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION doc RENAME c
 set(CPACK_GENERATOR NSIS)
 set(CPACK_PACKAGE_FILE_NAME qalu-update-${PROJECT_VERSION}-win64)
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
-set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS "-XTarget amd64-unicode")
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/resources/mainicon.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/resources/mainicon.ico)
 set(CPACK_NSIS_INSTALLED_ICON_NAME bin\\\\qalu-update.exe)
