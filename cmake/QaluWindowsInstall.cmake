@@ -5,15 +5,14 @@
 # Qt's plugin folders, which Qt looks for beside the executable.
 set(_bin ${CMAKE_INSTALL_BINDIR})
 
-set(QALU_WIN64_QT_DLLS Qt6Core Qt6Gui Qt6Widgets Qt6Sql
-  CACHE STRING "Qt's DLLs the programs load")
+set(QALU_WIN64_QT_DLLS Qt6Core Qt6Gui Qt6Widgets Qt6Sql)
 # platforms: the window; sqldrivers: SQLite and ODBC; imageformats: the JPEG pictures; styles: the
 # native look of the message box and the window frame.
 set(QALU_WIN64_QT_PLUGINS platforms/qwindows sqldrivers/qsqlite sqldrivers/qsqlodbc imageformats/qjpeg
-  styles/qwindowsvistastyle CACHE STRING "Qt's plugins the programs load")
+  styles/qwindowsvistastyle)
 # One SQLite for the program and the QSQLITE plugin: the Qt prefix's.
 set(QALU_WIN64_DEP_DLLS libcurl libexpat-1 libzip libxlsxwriter zlib1 sqlite3 libstdc++-6 libgcc_s_seh-1
-  libwinpthread-1 CACHE STRING "The dependencies' and the MinGW runtime's DLLs")
+  libwinpthread-1)
 
 foreach(_dll ${QALU_WIN64_QT_DLLS})
   install(FILES ${QALU_WIN64_QT}/bin/${_dll}.dll DESTINATION ${_bin})
