@@ -20,6 +20,7 @@
 
 #ifdef QALU_TEST_TRACE_BY_QUERY
 #include "db/query_backend.h"
+#include "db/statement_text.h"
 #endif
 
 namespace qalu::testdb {
@@ -33,9 +34,11 @@ public:
         if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
             throw Failure(QStringLiteral("not a SQLite connection"));
 #ifdef QALU_TEST_TRACE_BY_QUERY
+        // The SQLite routes send a query object's text in SQLite's dialect.
         db::detail::setStatementListener([this](const QString &text, const QList<db::Parameter> &params) {
-            statements << text;
-            expanded << expand(text, params);
+            const QString sent = db::sqliteDialect(text);
+            statements << sent;
+            expanded << expand(sent, params);
         });
 #else
         m_db = *static_cast<sqlite3 *const *>(handle.constData());
