@@ -32,6 +32,9 @@ if(UNIX AND NOT APPLE)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-core | fonts-dejavu-core, tdsodbc")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
+elseif(MINGW)
+  # The cross build on Debian: DLLs listed by hand, an NSIS installer.
+  include(QaluWindowsInstall)
 elseif(WIN32)
   # Qt's DLLs and plugins (platform, SQL drivers, image formats) through windeployqt; the vcpkg
   # DLLs (curl, libzip, expat, sqlite3) from the executables' imports.

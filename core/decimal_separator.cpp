@@ -1,5 +1,7 @@
 #include "core/decimal_separator.h"
 
+#include "core/logging.h"
+
 #include <QLocale>
 #include <QString>
 
@@ -27,10 +29,26 @@ void setDecimalSeparator(QChar separator)
     g_separator.store(separator.unicode());
 }
 
+QChar usableDecimalSeparator(QChar separator)
+{
+    if (!isUsableDecimalSeparator(separator))
+        return QLatin1Char('.');
+    // Price texts travel through the grid in the ANSI code page: a separator it cannot hold
+    // (U+066B under code page 1256) would turn every price into a failure.
+    const QString text(separator);
+    return QString::fromLocal8Bit(text.toLocal8Bit()) == text ? separator : QLatin1Char('.');
+}
+
 QChar systemDecimalSeparator()
 {
     const QString point = QLocale::system().decimalPoint();
-    return point.size() == 1 ? point.at(0) : QLatin1Char('.');
+    if (point.size() != 1)
+        return QLatin1Char('.');
+    const QChar usable = usableDecimalSeparator(point.at(0));
+    if (usable != point.at(0))
+        qCWarning(lcUpdate, "the locale's decimal separator U+%04X cannot be used; '.' is used instead",
+            unsigned(point.at(0).unicode()));
+    return usable;
 }
 
 QString decimalSeparatorProblem(const QString &text)

@@ -11,8 +11,12 @@ namespace qalu {
 QChar decimalSeparator();
 void setDecimalSeparator(QChar separator);
 
-// The separator the system locale names, by the one-character rule above.
+// The separator the system locale names, by the one-character rule above, and mended by
+// usableDecimalSeparator() (with one warning when it is).
 QChar systemDecimalSeparator();
+// SEPARATOR, or '.' when it is a digit, a sign, 'e'/'E', a blank or a control character, or a
+// character the locale's 8-bit code page cannot hold.
+QChar usableDecimalSeparator(QChar separator);
 // setDecimalSeparator(systemDecimalSeparator())
 void refreshDecimalSeparator();
 

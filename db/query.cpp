@@ -178,6 +178,8 @@ int TQuery::run(bool fetchRows)
     ensureOpen();
     if (!m_impl->backend)
         m_impl->backend = detail::makeBackend(m_connection, m_timeout);
+    if (const auto &listener = detail::statementListener())
+        listener(m_commandText, m_params);
     try {
         return m_impl->backend->run(m_commandText, m_params, fetchRows ? &m_impl->rows : nullptr);
     } catch (...) {

@@ -21,6 +21,20 @@ namespace qalu::db::detail {
 
 QueryBackend::~QueryBackend() = default;
 
+namespace {
+StatementListener g_listener;
+} // namespace
+
+void setStatementListener(StatementListener listener)
+{
+    g_listener = std::move(listener);
+}
+
+const StatementListener &statementListener()
+{
+    return g_listener;
+}
+
 std::unique_ptr<QueryBackend> makeBackend(const TConnection &connection, int commandTimeoutSeconds)
 {
     const QSqlDatabase db = connection.database();

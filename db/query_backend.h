@@ -9,6 +9,7 @@
 #include <QList>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 
 class QSqlDatabase;
@@ -25,6 +26,13 @@ public:
     // rows land there. Returns the affected-row count. Throws qalu::Failure.
     virtual int run(const QString &commandText, const QList<Parameter> &params, QList<Row> *rows) = 0;
 };
+
+// Called with every command text and its parameters just before a query object runs it; for tests
+// that must see the statements where the driver's own trace is out of reach (a SQLite compiled
+// into Qt's plugin). Empty by default; set it while no statement runs.
+using StatementListener = std::function<void(const QString &commandText, const QList<Parameter> &params)>;
+void setStatementListener(StatementListener listener);
+const StatementListener &statementListener();
 
 // The route for the open connection's driver. commandTimeoutSeconds 0 keeps the driver's default.
 std::unique_ptr<QueryBackend> makeBackend(const TConnection &connection, int commandTimeoutSeconds);

@@ -296,7 +296,9 @@ private slots:
         QCOMPARE(grid.ColCount(), 2);
         const int row = rowOf(grid, label);
         QVERIFY2(row >= 0, qPrintable(label));
-        QCOMPARE(grid.cellText(1, row), expected);
+        // The grid holds 8-bit texts: under code page 1256 Windows maps Arabic-Indic digits to
+        // Latin ones on the way in.
+        QCOMPARE(grid.cellText(1, row), qalu::fromGridText(qalu::toGridText(expected)));
     }
 
     void dateSystem1904()

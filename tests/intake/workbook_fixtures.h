@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -7,7 +9,9 @@
 #include <QTest>
 
 // Writes the intake workbooks (tests/support/intake_workbooks.py) into a fresh temporary folder.
-// `names` limits the set; empty writes all.
+// `names` limits the set; empty writes all. With QALU_TEST_WORKBOOKS naming a folder the script
+// already wrote them into, they are copied from there: under Wine a Windows program can start
+// the Linux Python but not wait for it.
 class WorkbookFixtures
 {
 public:
@@ -15,6 +19,16 @@ public:
     {
         if (!m_dir.isValid())
             return false;
+        const QString ready = qEnvironmentVariable("QALU_TEST_WORKBOOKS");
+        if (!ready.isEmpty()) {
+            const QStringList all
+                = names.isEmpty() ? QDir(ready).entryList({ QStringLiteral("*.xlsx") }, QDir::Files) : names;
+            for (const QString &name : all) {
+                if (!QFile::copy(QDir(ready).filePath(name), m_dir.filePath(name)))
+                    return false;
+            }
+            return true;
+        }
         QProcess python;
         python.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         python.start(QStringLiteral(QALU_WORKBOOK_PYTHON),

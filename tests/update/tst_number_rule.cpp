@@ -1,5 +1,7 @@
 #include "update/number_rule.h"
 
+#include "core/decimal_separator.h"
+
 #include <QTest>
 
 #include <cfloat>
@@ -129,6 +131,31 @@ private slots:
         const auto parsed = parsePrice(text, separator);
         QVERIFY(!parsed.ok());
         QCOMPARE(parsed.value, 0.0);
+    }
+
+    // The locale's separator, mended to '.' where prices could not be written or read with it.
+    void usableSeparator_data()
+    {
+        QTest::addColumn<QChar>("locale");
+        QTest::addColumn<QChar>("used");
+        const QChar dot = QLatin1Char('.');
+        QTest::newRow("dot") << dot << dot;
+        QTest::newRow("comma") << QChar(u',') << QChar(u',');
+        QTest::newRow("digit") << QChar(u'5') << dot;
+        QTest::newRow("minus") << QChar(u'-') << dot;
+        QTest::newRow("exponent") << QChar(u'E') << dot;
+        QTest::newRow("blank") << QChar(u' ') << dot;
+        QTest::newRow("control") << QChar(u'\x01') << dot;
+        // Arabic decimal separator: kept where the 8-bit texts are UTF-8, not under code page 1256.
+        const QChar arabic(u'\u066b');
+        const bool held = QString(arabic).toLocal8Bit() == QString(arabic).toUtf8();
+        QTest::newRow("arabic") << arabic << (held ? arabic : dot);
+    }
+    void usableSeparator()
+    {
+        QFETCH(QChar, locale);
+        QFETCH(QChar, used);
+        QCOMPARE(qalu::usableDecimalSeparator(locale), used);
     }
 };
 
