@@ -32,10 +32,10 @@ endforeach()
 find_program(QALU_GROFF groff REQUIRED)
 set(_texts "")
 foreach(_page qalu-update qalu-cli)
-  set(_txt ${PROJECT_BINARY_DIR}/man/${_page}.txt)
+  set(_txt ${PROJECT_BINARY_DIR}/packaging/man/${_page}.txt)
   add_custom_command(OUTPUT ${_txt}
-    COMMAND ${QALU_GROFF} -man -Tutf8 -P-cbou ${PROJECT_BINARY_DIR}/man/${_page}.1 > ${_txt}
-    DEPENDS ${PROJECT_BINARY_DIR}/man/${_page}.1
+    COMMAND ${QALU_GROFF} -man -Tutf8 -P-cbou ${PROJECT_BINARY_DIR}/packaging/man/${_page}.1 > ${_txt}
+    DEPENDS ${PROJECT_BINARY_DIR}/packaging/man/${_page}.1
     VERBATIM)
   list(APPEND _texts ${_txt})
 endforeach()
