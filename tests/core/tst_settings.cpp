@@ -80,7 +80,9 @@ private slots:
         const QString machine = dir.filePath(QStringLiteral("etc/qalu-update.conf"));
         const QString named = dir.filePath(QStringLiteral("support.conf"));
         qputenv("QALU_MACHINE_SETTINGS", machine.toUtf8());
+        // The user's file, wherever the platform keeps it, inside the test's own folder.
         qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("home")).toUtf8());
+        qputenv("APPDATA", QDir::toNativeSeparators(dir.filePath(QStringLiteral("home"))).toUtf8());
         qputenv("QALU_SETTINGS", named.toUtf8());
         write(machine,
             "[database]\nconnection=Provider=SQLite;Data Source=/machine.db\n[price-list]\ndate=1-1-2027\n"
