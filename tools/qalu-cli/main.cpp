@@ -108,7 +108,7 @@ int dispatch(const QStringList &args)
         int (*run)(const QStringList &);
     } commands[] = { { u"grid", runGrid }, { u"apply", runApply }, { u"review", runReview },
         { u"journal", runJournal }, { u"restore", runRestore }, { u"settings", runSettings },
-        { u"support-bundle", runSupportBundle } };
+        { u"support-bundle", runSupportBundle }, { u"branch-run", runBranchChild } };
     for (const auto &c : commands) {
         if (command == QStringView(c.name)) {
             const int status = c.run(rest);
