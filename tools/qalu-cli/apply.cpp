@@ -20,6 +20,8 @@ namespace {
 const char help[]
     = "Usage: qalu-cli apply --connection CONNECTION-STRING [--decimal-separator C] [--report FILE]\n"
       "                     [--atomic] [--no-journal | --require-journal] [--journal-dir DIR] WORKBOOK\n"
+      "       qalu-cli apply --branches FILE [--jobs N] [--branch-timeout SECONDS] [--format text|json]\n"
+      "                     [--xlsx FILE] [the options above but --report] WORKBOOK\n"
       "\n"
       "Applies the price list WORKBOOK (.xlsx) to the pharmacy database exactly as the window's\n"
       "update button does: every row below the header updates a medicine's prices by its guid or\n"
@@ -68,6 +70,21 @@ const char help[]
       "     untouched; when only its final write fails, after the run's message above. Or, with\n"
       "     --require-journal, the journal could not be written ahead: nothing on standard\n"
       "     output, one line on standard error, no row statement sent\n"
+      "\n"
+      "With --branches FILE instead of --connection: every database FILE names, each in a process\n"
+      "of its own (FILE: NAME<TAB>CONNECTION-STRING lines, # comments; names unique, at most 31\n"
+      "characters, none of []:*?/\\, not 'summary'). The workbook is read once;\n"
+      "each branch keeps its own journal. --report does not go with --branches.\n"
+      "  --jobs N                        branches at a time, 1 to 64 (default 4)\n"
+      "  --branch-timeout SECONDS        a branch's time limit, 1 to 86400 (default 600); a branch\n"
+      "                                  still going is ended (its journal stays)\n"
+      "  --format text|json              the combined register: a line per branch, or one JSON\n"
+      "                                  document with each branch's own report\n"
+      "  --xlsx FILE                     also a workbook: a summary sheet, a sheet per branch\n"
+      "Exit status with --branches: 2 the workbook cannot be read (no branch touched), else the\n"
+      "most serious branch's: 3 (stopped part-way, or ended after sending statements), 1\n"
+      "(unreachable, or ended before), 5, 4, 0; other statuses count as 3 after statements were\n"
+      "sent, else as 1; an --xlsx FILE that cannot be written counts as 5.\n"
       "  64 usage error: nothing on standard output, one line on standard error\n";
 
 bool reportFailed(const QSaveFile &file)

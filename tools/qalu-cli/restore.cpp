@@ -17,6 +17,8 @@ namespace {
 const char help[]
     = "Usage: qalu-cli restore --connection CONNECTION-STRING [--dry-run] [--force]\n"
       "                       [--other-database] [--journal-dir DIR] JOURNAL\n"
+      "       qalu-cli restore --branches FILE [--jobs N] [--branch-timeout SECONDS]\n"
+      "                       [--format text|json] [--xlsx FILE] [the options above] JOURNAL\n"
       "\n"
       "Puts back the four prices (salp, price1, salp2, price2) that a run overwrote, from the run's\n"
       "journal, in one transaction: all of them or none. JOURNAL is a file, a file name in the\n"
@@ -52,6 +54,21 @@ const char help[]
       "     going or to another database, or names a medicine this database does not have\n"
       "     (the reason on standard error; nothing changed)\n"
       "  3  the database refused the restore (its reason on standard error; nothing changed)\n"
+      "\n"
+      "With --branches FILE instead of --connection: every database FILE names, each in a process\n"
+      "of its own (FILE: NAME<TAB>CONNECTION-STRING lines, # comments; names unique, at most 31\n"
+      "characters, none of []:*?/\\, not 'summary'). 'latest' is each\n"
+      "branch's own newest journal.\n"
+      "  --jobs N                        branches at a time, 1 to 64 (default 4)\n"
+      "  --branch-timeout SECONDS        a branch's time limit, 1 to 86400 (default 600); a branch\n"
+      "                                  still going is ended (its journal stays)\n"
+      "  --format text|json              the combined register: a line per branch, or one JSON\n"
+      "                                  document with each branch's own restore document (JSON)\n"
+      "  --xlsx FILE                     also a workbook: a summary sheet, a sheet per branch\n"
+      "Exit status with --branches: 2 the workbook cannot be read (no branch touched), else the\n"
+      "most serious branch's: 3 (stopped part-way, or ended after sending statements), 1\n"
+      "(unreachable, or ended before), 5, 4, 0; other statuses count as 3 after statements were\n"
+      "sent, else as 1; an --xlsx FILE that cannot be written counts as 5.\n"
       "  64 usage error: nothing on standard output, one line on standard error\n";
 
 } // namespace
