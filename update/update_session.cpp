@@ -71,7 +71,8 @@ void UpdateSession::open(const QString &connectionString)
     runlog::info(QStringLiteral("connected to %1").arg(ADOConnection1.identity()));
 }
 
-UpdateRun::Steps UpdateSession::steps(const QString &workbook, QChar decimalSeparator, const TStringGrid *preRead)
+UpdateRun::Steps UpdateSession::steps(
+    const QString &workbook, QChar decimalSeparator, const TStringGrid *preRead)
 {
     if (preRead)
         return { [this] { ClearGrid(StringGrid1); }, [this, preRead] { StringGrid1 = *preRead; },

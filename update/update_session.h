@@ -32,7 +32,8 @@ public:
     // `decimalSeparator`, categories resolved by `resolver`. Callers may replace any step (the
     // window uses its own methods, tests fill the grid themselves). With `preRead`, the grid is a
     // copy of it instead of a new read (qalu-cli --branches reads the workbook once for all).
-    UpdateRun::Steps steps(const QString &workbook, QChar decimalSeparator, const TStringGrid *preRead = nullptr);
+    UpdateRun::Steps steps(
+        const QString &workbook, QChar decimalSeparator, const TStringGrid *preRead = nullptr);
 
     // One run with the given steps, prices parsed with `decimalSeparator`; the report names
     // `workbook`. With a journal folder (empty: the default folder) the run keeps its journal

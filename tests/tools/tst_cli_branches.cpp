@@ -26,8 +26,8 @@ QString writeWorkbook(const QTemporaryDir &dir)
     return testdb::writeWorkbook(dir,
         QJsonArray { testdb::priceListHeader(), QJsonArray { amoxicillin, QStringLiteral("50"), 40 },
             QJsonArray { paracetamol, 13.25, 10 },
-            QJsonArray { QJsonValue(), 4, 3, QJsonValue(), QJsonValue(), QStringLiteral("Lozenges"), QJsonValue(),
-                QStringLiteral("أدوية البرد") } });
+            QJsonArray { QJsonValue(), 4, 3, QJsonValue(), QJsonValue(), QStringLiteral("Lozenges"),
+                QJsonValue(), QStringLiteral("أدوية البرد") } });
 }
 
 QString writeText(const QTemporaryDir &dir, const QString &name, const QString &text)
@@ -93,12 +93,13 @@ private slots:
         }
         names.insert(21, QStringLiteral("unreachable"));
         list.replace(QStringLiteral("branch-22\t"),
-            QStringLiteral("unreachable\tDriver={PostgreSQL Unicode};Server=127.0.0.1;Port=1;Database=x;Uid=x;"
-                           "Pwd=secret;\nbranch-22\t"));
+            QStringLiteral(
+                "unreachable\tDriver={PostgreSQL Unicode};Server=127.0.0.1;Port=1;Database=x;Uid=x;"
+                "Pwd=secret;\nbranch-22\t"));
         const testdb::CliResult r = runCli({ QStringLiteral("apply"), QStringLiteral("--branches"),
             writeText(dir, QStringLiteral("branches.txt"), list), QStringLiteral("--format=json"),
-            QStringLiteral("--jobs=3"), QStringLiteral("--decimal-separator=."), QStringLiteral("--journal-dir"),
-            dir.filePath(QStringLiteral("j")), workbook });
+            QStringLiteral("--jobs=3"), QStringLiteral("--decimal-separator=."),
+            QStringLiteral("--journal-dir"), dir.filePath(QStringLiteral("j")), workbook });
         QCOMPARE(r.exitCode, 3);
         const QJsonArray combined = branchesOf(r);
         QCOMPARE(combined.size(), 23);
@@ -116,8 +117,8 @@ private slots:
             const QString reportPath = dir.filePath(QStringLiteral("twin.json"));
             const testdb::CliResult own = runCli({ QStringLiteral("apply"), QStringLiteral("--connection"),
                 twins.at(size_t(twin++))->connectionString, QStringLiteral("--decimal-separator=."),
-                QStringLiteral("--journal-dir"), dir.filePath(QStringLiteral("twin-j")), QStringLiteral("--report"),
-                reportPath, workbook });
+                QStringLiteral("--journal-dir"), dir.filePath(QStringLiteral("twin-j")),
+                QStringLiteral("--report"), reportPath, workbook });
             QCOMPARE(b.value(QStringLiteral("exit")).toInt(), own.exitCode);
             QCOMPARE(comparable(b.value(QStringLiteral("report")).toObject()),
                 comparable(QJsonDocument::fromJson(fileBytes(reportPath)).object()));
@@ -133,7 +134,8 @@ private slots:
             return;
         slow.exec(QStringLiteral("create function slow() returns trigger as $$ begin perform pg_sleep(120); "
                                  "return new; end $$ language plpgsql"));
-        slow.exec(QStringLiteral("create trigger slow before update on mat00 for each row execute function slow()"));
+        slow.exec(QStringLiteral(
+            "create trigger slow before update on mat00 for each row execute function slow()"));
         QTemporaryDir dir;
         const QString journals = dir.filePath(QStringLiteral("j"));
         const testdb::CliResult r = runCli({ QStringLiteral("apply"), QStringLiteral("--branches"),
@@ -144,10 +146,13 @@ private slots:
         QCOMPARE(r.exitCode, 3);
         const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
-        QVERIFY2(lines[0].startsWith(QStringLiteral("slow  time-limit  exit 3")) && lines[0].contains(QStringLiteral("time limit")),
+        QVERIFY2(lines[0].startsWith(QStringLiteral("slow  time-limit  exit 3"))
+                && lines[0].contains(QStringLiteral("time limit")),
             qPrintable(r.out));
-        QVERIFY2(lines[1].startsWith(QStringLiteral("quick  completed  exit 0  changed 2  inserted 1")), qPrintable(r.out));
-        slow.exec(QStringLiteral("select pg_terminate_backend(pid) from pg_stat_activity where wait_event = 'PgSleep'"));
+        QVERIFY2(lines[1].startsWith(QStringLiteral("quick  completed  exit 0  changed 2  inserted 1")),
+            qPrintable(r.out));
+        slow.exec(QStringLiteral(
+            "select pg_terminate_backend(pid) from pg_stat_activity where wait_event = 'PgSleep'"));
         slow.exec(QStringLiteral("drop trigger slow on mat00"));
         QVERIFY2(runCli({ QStringLiteral("journal"), QStringLiteral("--journal-dir"), journals })
                      .out.contains(QStringLiteral("  interrupted  ")),
@@ -164,24 +169,31 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("needle");
         const QString ok = QStringLiteral("a\t%1\n");
-        QTest::newRow("missing tab") << ok + QStringLiteral("b %1\n") << QStringList() << QStringLiteral("line 2");
-        QTest::newRow("sheet name character") << QStringLiteral("# x\na/b\t%1\n") << QStringList()
-                                              << QStringLiteral("line 2");
+        QTest::newRow("missing tab") << ok + QStringLiteral("b %1\n") << QStringList()
+                                     << QStringLiteral("line 2");
+        QTest::newRow("sheet name character")
+            << QStringLiteral("# x\na/b\t%1\n") << QStringList() << QStringLiteral("line 2");
         QTest::newRow("long name") << QStringLiteral("%2\t%1\n").arg(QString(32, u'n')) << QStringList()
                                    << QStringLiteral("line 1");
-        QTest::newRow("duplicate") << ok + QStringLiteral("A\t%1\n") << QStringList() << QStringLiteral("line 2");
-        QTest::newRow("summary") << QStringLiteral("Summary\t%1\n") << QStringList() << QStringLiteral("line 1");
-        QTest::newRow("no connection") << QStringLiteral("# %1\na\t \n") << QStringList() << QStringLiteral("line 2");
+        QTest::newRow("duplicate") << ok + QStringLiteral("A\t%1\n") << QStringList()
+                                   << QStringLiteral("line 2");
+        QTest::newRow("summary") << QStringLiteral("Summary\t%1\n") << QStringList()
+                                 << QStringLiteral("line 1");
+        QTest::newRow("no connection")
+            << QStringLiteral("# %1\na\t \n") << QStringList() << QStringLiteral("line 2");
         QTest::newRow("unreadable") << QString() << QStringList() << QStringLiteral("cannot read");
-        QTest::newRow("with --connection") << ok << QStringList { QStringLiteral("--connection=x") }
-                                           << QStringLiteral("exclude");
-        QTest::newRow("jobs 0") << ok << QStringList { QStringLiteral("--jobs=0") } << QStringLiteral("--jobs");
-        QTest::newRow("jobs 65") << ok << QStringList { QStringLiteral("--jobs=65") } << QStringLiteral("--jobs");
+        QTest::newRow("with --connection")
+            << ok << QStringList { QStringLiteral("--connection=x") } << QStringLiteral("exclude");
+        QTest::newRow("jobs 0") << ok << QStringList { QStringLiteral("--jobs=0") }
+                                << QStringLiteral("--jobs");
+        QTest::newRow("jobs 65") << ok << QStringList { QStringLiteral("--jobs=65") }
+                                 << QStringLiteral("--jobs");
         QTest::newRow("timeout 0") << ok << QStringList { QStringLiteral("--branch-timeout=0") }
                                    << QStringLiteral("--branch-timeout");
-        QTest::newRow("report") << ok << QStringList { QStringLiteral("--report=r.json") } << QStringLiteral("--report");
-        QTest::newRow("xlsx is a database") << ok << QStringList { QStringLiteral("--xlsx=%1") }
-                                            << QStringLiteral("database file");
+        QTest::newRow("report") << ok << QStringList { QStringLiteral("--report=r.json") }
+                                << QStringLiteral("--report");
+        QTest::newRow("xlsx is a database")
+            << ok << QStringList { QStringLiteral("--xlsx=%1") } << QStringLiteral("database file");
     }
     void usageErrors()
     {
@@ -194,11 +206,13 @@ private slots:
         const QString database = f.connectionString.section(u'=', -1);
         const QByteArray before = fileBytes(database);
         QTemporaryDir dir;
-        const QString branches = file.isEmpty() ? dir.filePath(QStringLiteral("none"))
-                                                : writeText(dir, QStringLiteral("b"), file.arg(f.connectionString));
+        const QString branches = file.isEmpty()
+            ? dir.filePath(QStringLiteral("none"))
+            : writeText(dir, QStringLiteral("b"), file.arg(f.connectionString));
         args.replaceInStrings(QStringLiteral("%1"), database);
-        const testdb::CliResult r = runCli(QStringList { QStringLiteral("apply"), QStringLiteral("--branches"), branches }
-            + args + QStringList { writeWorkbook(dir) });
+        const testdb::CliResult r
+            = runCli(QStringList { QStringLiteral("apply"), QStringLiteral("--branches"), branches } + args
+                + QStringList { writeWorkbook(dir) });
         QCOMPARE(r.exitCode, 64);
         QCOMPARE(r.out, QString());
         QCOMPARE(r.err.count(u'\n'), 1);
@@ -216,7 +230,8 @@ private slots:
         const QByteArray before = fileBytes(f.connectionString.section(u'=', -1));
         const testdb::CliResult r = runCli({ QStringLiteral("apply"), QStringLiteral("--branches"),
             writeText(dir, QStringLiteral("b"), QStringLiteral("a\t%1\n").arg(f.connectionString)),
-            QStringLiteral("--journal-dir"), dir.filePath(QStringLiteral("j")), dir.filePath(QStringLiteral("no.xlsx")) });
+            QStringLiteral("--journal-dir"), dir.filePath(QStringLiteral("j")),
+            dir.filePath(QStringLiteral("no.xlsx")) });
         QCOMPARE(r.exitCode, 2);
         QCOMPARE(r.err.count(u'\n'), 1);
         QCOMPARE(fileBytes(f.connectionString.section(u'=', -1)), before);
@@ -236,12 +251,14 @@ private slots:
             QStringLiteral("North\t%1\nمدينة نصر\t%2\n").arg(a.connectionString, b.connectionString));
         const QString journals = QStringLiteral("--journal-dir=") + dir.filePath(QStringLiteral("j"));
         const QString xlsx = dir.filePath(QStringLiteral("register.xlsx"));
-        const testdb::CliResult review = runCli({ QStringLiteral("review"), QStringLiteral("--branches"), list,
-            QStringLiteral("--format=json"), QStringLiteral("--xlsx"), xlsx, QStringLiteral("--decimal-separator=."),
-            workbook });
+        const testdb::CliResult review = runCli(
+            { QStringLiteral("review"), QStringLiteral("--branches"), list, QStringLiteral("--format=json"),
+                QStringLiteral("--xlsx"), xlsx, QStringLiteral("--decimal-separator=."), workbook });
         QCOMPARE(review.exitCode, 4); // the large changes
         for (const QJsonValue branch : branchesOf(review))
-            QCOMPARE(branch.toObject().value(QStringLiteral("counts")).toObject().value(QStringLiteral("change")), QJsonValue(2));
+            QCOMPARE(
+                branch.toObject().value(QStringLiteral("counts")).toObject().value(QStringLiteral("change")),
+                QJsonValue(2));
         TStringGrid summary;
         LoadWorkbookToGrid(summary, xlsx, u'.');
         QCOMPARE(summary.cellText(0, 2), QStringLiteral("مدينة نصر"));
@@ -257,16 +274,22 @@ private slots:
             QVERIFY2(xml.contains(sheet), xml.constData());
 
         QCOMPARE(runCli({ QStringLiteral("apply"), QStringLiteral("--branches"), list, journals,
-                     QStringLiteral("--decimal-separator=."), workbook })
+                            QStringLiteral("--decimal-separator=."), workbook })
                      .exitCode,
             0);
-        const testdb::CliResult restore = runCli({ QStringLiteral("restore"), QStringLiteral("--branches"), list,
-            journals, QStringLiteral("--format=json"), QStringLiteral("latest") });
+        const testdb::CliResult restore = runCli({ QStringLiteral("restore"), QStringLiteral("--branches"),
+            list, journals, QStringLiteral("--format=json"), QStringLiteral("latest") });
         QCOMPARE(restore.exitCode, 0);
         for (const QJsonValue branch : branchesOf(restore))
-            QCOMPARE(branch.toObject().value(QStringLiteral("counts")).toObject().value(QStringLiteral("restored")), QJsonValue(2));
+            QCOMPARE(branch.toObject()
+                         .value(QStringLiteral("counts"))
+                         .toObject()
+                         .value(QStringLiteral("restored")),
+                QJsonValue(2));
         for (const PharmacyFixture *f : { &a, &b })
-            QCOMPARE(f->scalar(QStringLiteral("select salp from mat00 where guid = '%1'").arg(amoxicillin)).toDouble(), 24.0);
+            QCOMPARE(f->scalar(QStringLiteral("select salp from mat00 where guid = '%1'").arg(amoxicillin))
+                         .toDouble(),
+                24.0);
     }
 };
 

@@ -66,8 +66,8 @@ QJsonObject gridToJson(const TStringGrid &grid)
     QJsonArray cells;
     for (int row = 0; row < grid.RowCount(); ++row)
         grid.forEachCellInRow(row, [&](int col, QByteArrayView text) {
-            cells.append(QJsonArray { row, col,
-                QString::fromLatin1(QByteArray(text.data(), text.size()).toBase64()) });
+            cells.append(QJsonArray {
+                row, col, QString::fromLatin1(QByteArray(text.data(), text.size()).toBase64()) });
         });
     return { { QStringLiteral("rows"), grid.RowCount() }, { QStringLiteral("cols"), grid.ColCount() },
         { QStringLiteral("cells"), cells } };
@@ -81,7 +81,8 @@ TStringGrid gridFromJson(const QJsonObject &o)
     grid.setColCount(o.value(QStringLiteral("cols")).toInt());
     for (const QJsonValue cell : o.value(QStringLiteral("cells")).toArray()) {
         const QJsonArray c = cell.toArray();
-        grid.setCells(c.at(1).toInt(), c.at(0).toInt(), QByteArray::fromBase64(c.at(2).toString().toLatin1()));
+        grid.setCells(
+            c.at(1).toInt(), c.at(0).toInt(), QByteArray::fromBase64(c.at(2).toString().toLatin1()));
     }
     return grid;
 }
@@ -174,10 +175,12 @@ QString cellText(const QJsonValue &v)
             items << cellText(item);
         return items.join(u' ');
     }
-    return QString::fromUtf8(QJsonDocument(QJsonArray { v }).toJson(QJsonDocument::Compact).chopped(1).mid(1));
+    return QString::fromUtf8(
+        QJsonDocument(QJsonArray { v }).toJson(QJsonDocument::Compact).chopped(1).mid(1));
 }
 
-void writeCell(lxw_worksheet *sheet, lxw_row_t row, lxw_col_t col, const QJsonValue &v, lxw_format *fmt = nullptr)
+void writeCell(
+    lxw_worksheet *sheet, lxw_row_t row, lxw_col_t col, const QJsonValue &v, lxw_format *fmt = nullptr)
 {
     if (v.isDouble())
         worksheet_write_number(sheet, row, col, v.toDouble(), fmt);
@@ -284,7 +287,8 @@ void rejectBranchOptions(CommandLine &line, const BranchOptions &options)
         only << &options.format << &options.xlsx;
     for (const QCommandLineOption *option : only)
         if (line.isSet(*option))
-            line.usageError(QStringLiteral("'--%1' goes only with --branches").arg(option->names().constFirst()));
+            line.usageError(
+                QStringLiteral("'--%1' goes only with --branches").arg(option->names().constFirst()));
 }
 
 QString readBranchesFile(const QString &path, QList<Branch> *branches)
@@ -368,7 +372,8 @@ int runBranches(CommandLine &line, const BranchOptions &options, BranchJob job)
         } catch (...) {
             printLine(stdout, update::updateMessage(update::UpdateOutcome::ReadFailed));
             printLine(stderr,
-                QStringLiteral("qalu-cli %1: ").arg(command) + oneLine(failureText(std::current_exception())));
+                QStringLiteral("qalu-cli %1: ").arg(command)
+                    + oneLine(failureText(std::current_exception())));
             return 2;
         }
         input.insert(QStringLiteral("grid"), gridToJson(grid));
@@ -446,16 +451,19 @@ int runBranches(CommandLine &line, const BranchOptions &options, BranchJob job)
             child.timer = std::make_unique<QTimer>();
             child.timer->setSingleShot(true);
             QProcess *process = child.process.get();
-            QObject::connect(process, &QProcess::finished, &loop, [&, i, process](int code, QProcess::ExitStatus how) {
-                finish(i, code,
-                    how == QProcess::CrashExit && !children[size_t(i)].timedOut
-                        ? QStringLiteral("the branch's process crashed: ") + process->errorString()
-                        : QString());
-            });
-            QObject::connect(process, &QProcess::errorOccurred, &loop, [&, i, process](QProcess::ProcessError e) {
-                if (e == QProcess::FailedToStart)
-                    finish(i, -1, QStringLiteral("the branch's process did not start: ") + process->errorString());
-            });
+            QObject::connect(
+                process, &QProcess::finished, &loop, [&, i, process](int code, QProcess::ExitStatus how) {
+                    finish(i, code,
+                        how == QProcess::CrashExit && !children[size_t(i)].timedOut
+                            ? QStringLiteral("the branch's process crashed: ") + process->errorString()
+                            : QString());
+                });
+            QObject::connect(
+                process, &QProcess::errorOccurred, &loop, [&, i, process](QProcess::ProcessError e) {
+                    if (e == QProcess::FailedToStart)
+                        finish(i, -1,
+                            QStringLiteral("the branch's process did not start: ") + process->errorString());
+                });
             QObject::connect(child.timer.get(), &QTimer::timeout, &loop, [&, i] {
                 children[size_t(i)].timedOut = true;
                 children[size_t(i)].process->kill();
@@ -486,11 +494,11 @@ int runBranches(CommandLine &line, const BranchOptions &options, BranchJob job)
                 { QStringLiteral("error"), o.error.isEmpty() ? QJsonValue::Null : QJsonValue(o.error) } });
         }
         printJsonLine(stdout,
-            QString::fromUtf8(QJsonDocument(QJsonObject { { QStringLiteral("workbook"),
-                                                             job.workbook.isEmpty() ? QJsonValue::Null
-                                                                                    : QJsonValue(job.workbook) },
-                                                { QStringLiteral("branches"), list } })
-                                  .toJson(QJsonDocument::Compact)));
+            QString::fromUtf8(QJsonDocument(
+                QJsonObject { { QStringLiteral("workbook"),
+                                  job.workbook.isEmpty() ? QJsonValue::Null : QJsonValue(job.workbook) },
+                    { QStringLiteral("branches"),
+                        list } }).toJson(QJsonDocument::Compact)));
     } else {
         for (qsizetype i = 0; i < branches.size(); ++i)
             printLine(stdout, registerLine(branches.at(i).name, outcomes.at(i)));
@@ -540,7 +548,8 @@ int runBranchChild(const QStringList &args)
             job.value(QStringLiteral("change_limit")).toDouble(), flag("trial") };
         update::ReviewResult result;
         // Only the trial sends statements that write (and rolls them back).
-        const int status = reviewDatabase(review, &grid, stderr, &result, review.trial ? sending : SendingNotice());
+        const int status
+            = reviewDatabase(review, &grid, stderr, &result, review.trial ? sending : SendingNotice());
         if (status != exitConnection && status != 2)
             document(update::reviewToJson(review.workbook, result).toUtf8());
         return status;

@@ -46,8 +46,8 @@ struct ReviewJob
 
 // The review of one database. A connection failure or an unreadable workbook is printed on
 // `messages` and returned (1, 2); otherwise `result` is filled and 0, 3 or 4 returned.
-int reviewDatabase(const ReviewJob &job, const TStringGrid *grid, FILE *messages, update::ReviewResult *result,
-    const SendingNotice &sending = {});
+int reviewDatabase(const ReviewJob &job, const TStringGrid *grid, FILE *messages,
+    update::ReviewResult *result, const SendingNotice &sending = {});
 
 struct RestoreJob
 {

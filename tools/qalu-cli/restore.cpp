@@ -167,7 +167,8 @@ int restoreDatabase(
         const update::JournalChange &c = item.change;
         itemsJson.append(QJsonObject { { QStringLiteral("guid"), c.guid },
             { QStringLiteral("state"), QString::fromLatin1(stateName(item.state)) },
-            { QStringLiteral("current"), pricesJson(item.current) }, { QStringLiteral("old"), pricesJson(c.old) },
+            { QStringLiteral("current"), pricesJson(item.current) },
+            { QStringLiteral("old"), pricesJson(c.old) },
             { QStringLiteral("written"), pricesJson(c.written) } });
         switch (item.state) {
         case update::RestoreState::Restored:
@@ -193,7 +194,8 @@ int restoreDatabase(
     }
     QJsonArray inserts;
     for (const update::JournalInsert &i : journal.inserts) {
-        inserts.append(QJsonObject { { QStringLiteral("mat_num"), i.matNum }, { QStringLiteral("name"), i.name } });
+        inserts.append(
+            QJsonObject { { QStringLiteral("mat_num"), i.matNum }, { QStringLiteral("name"), i.name } });
         print(QStringLiteral("inserted by the run, not deleted: MatNum %1  %2").arg(i.matNum).arg(i.name));
     }
     for (const QString &category : journal.newCategories)
@@ -205,15 +207,16 @@ int restoreDatabase(
               .arg(leftAlone)
               .arg(dry ? QStringLiteral(" (dry run: nothing written)") : QString()));
     if (document)
-        *document = QJsonObject { { QStringLiteral("journal"), journal.file },
-            { QStringLiteral("dry_run"), dry },
-            { QStringLiteral("outcome"), leftAlone > 0 ? QStringLiteral("left-alone") : QStringLiteral("restored") },
-            { QStringLiteral("rows"), itemsJson }, { QStringLiteral("inserts"), inserts },
-            { QStringLiteral("new_categories"), QJsonArray::fromStringList(journal.newCategories) },
-            { QStringLiteral("counts"),
-                QJsonObject { { QStringLiteral("restored"), restored },
-                    { QStringLiteral("already-back"), alreadyBack },
-                    { QStringLiteral("left-alone"), leftAlone } } } };
+        *document
+            = QJsonObject { { QStringLiteral("journal"), journal.file }, { QStringLiteral("dry_run"), dry },
+                  { QStringLiteral("outcome"),
+                      leftAlone > 0 ? QStringLiteral("left-alone") : QStringLiteral("restored") },
+                  { QStringLiteral("rows"), itemsJson }, { QStringLiteral("inserts"), inserts },
+                  { QStringLiteral("new_categories"), QJsonArray::fromStringList(journal.newCategories) },
+                  { QStringLiteral("counts"),
+                      QJsonObject { { QStringLiteral("restored"), restored },
+                          { QStringLiteral("already-back"), alreadyBack },
+                          { QStringLiteral("left-alone"), leftAlone } } } };
     return leftAlone > 0 ? 4 : 0;
 }
 

@@ -18,6 +18,7 @@ QString writeReviewXlsx(const QString &path, const QString &workbook, const upda
 
 // Has `write` fill a temporary file beside `path`, then renames it over `path`, so `path` holds
 // either what it held or the whole new file. Returns the failure's text, empty on success.
-QString writeFileAtomically(const QString &path, const std::function<QString(const QString &tempPath)> &write);
+QString writeFileAtomically(
+    const QString &path, const std::function<QString(const QString &tempPath)> &write);
 
 } // namespace qalu::cli
