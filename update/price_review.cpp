@@ -272,11 +272,11 @@ void markChanged(db::TConnection &connection, const QMap<QString, Prices> &oldPr
 }
 
 ReviewResult trialReview(UpdateSession &session, const QString &workbook, QChar separator,
-    double changeLimitPercent, QString *readFailure)
+    double changeLimitPercent, QString *readFailure, const TStringGrid *preRead)
 {
     PriceReview predictor(session.ADOConnection1, changeLimitPercent, true);
     QMap<int, RowReport> predicted; // by grid row
-    UpdateRun::Steps steps = session.steps(workbook, separator);
+    UpdateRun::Steps steps = session.steps(workbook, separator, preRead);
     steps.BeforeRow = [&](const TStringGrid &grid, int r) {
         std::optional<RowFailure> ignored; // the run's own failure is the one that counts
         predicted.insert(r, predictor.predictRow(grid, r, separator, &ignored));

@@ -62,8 +62,8 @@ void markChanged(db::TConnection &connection, const QMap<QString, Prices> &oldPr
 // resolved as the run resolves them) in one transaction that is rolled back, each row predicted
 // just before its statement. The register takes the stop, the categories and the rows' fate from
 // what the database did. A workbook that cannot be read gives the read failure's text in
-// `readFailure` and an empty result.
+// `readFailure` and an empty result. With `preRead` the grid is that one rather than a new read.
 ReviewResult trialReview(UpdateSession &session, const QString &workbook, QChar decimalSeparator,
-    double changeLimitPercent, QString *readFailure);
+    double changeLimitPercent, QString *readFailure, const TStringGrid *preRead = nullptr);
 
 } // namespace qalu::update

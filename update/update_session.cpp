@@ -71,8 +71,12 @@ void UpdateSession::open(const QString &connectionString)
     runlog::info(QStringLiteral("connected to %1").arg(ADOConnection1.identity()));
 }
 
-UpdateRun::Steps UpdateSession::steps(const QString &workbook, QChar decimalSeparator)
+UpdateRun::Steps UpdateSession::steps(
+    const QString &workbook, QChar decimalSeparator, const TStringGrid *preRead)
 {
+    if (preRead)
+        return { [this] { ClearGrid(StringGrid1); }, [this, preRead] { StringGrid1 = *preRead; },
+            [this](const QString &name) { return resolver.Resolve(name); }, {}, {} };
     return { [this] { ClearGrid(StringGrid1); },
         [this, workbook, decimalSeparator] { LoadWorkbookToGrid(StringGrid1, workbook, decimalSeparator); },
         [this](const QString &name) { return resolver.Resolve(name); }, {}, {} };

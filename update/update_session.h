@@ -30,8 +30,10 @@ public:
 
     // The run's steps on this session: the grid cleared, `workbook` read into it with
     // `decimalSeparator`, categories resolved by `resolver`. Callers may replace any step (the
-    // window uses its own methods, tests fill the grid themselves).
-    UpdateRun::Steps steps(const QString &workbook, QChar decimalSeparator);
+    // window uses its own methods, tests fill the grid themselves). With `preRead`, the grid is a
+    // copy of it instead of a new read (qalu-cli --branches reads the workbook once for all).
+    UpdateRun::Steps steps(
+        const QString &workbook, QChar decimalSeparator, const TStringGrid *preRead = nullptr);
 
     // One run with the given steps, prices parsed with `decimalSeparator`; the report names
     // `workbook`. With a journal folder (empty: the default folder) the run keeps its journal

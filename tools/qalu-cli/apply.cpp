@@ -1,4 +1,4 @@
-#include "command.h"
+#include "branches.h"
 
 #include "core/decimal_separator.h"
 #include "core/failure_text.h"
@@ -8,7 +8,10 @@
 #include "update/update_session.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QSaveFile>
+
+#include <utility>
 
 namespace qalu::cli {
 
@@ -17,6 +20,8 @@ namespace {
 const char help[]
     = "Usage: qalu-cli apply --connection CONNECTION-STRING [--decimal-separator C] [--report FILE]\n"
       "                     [--atomic] [--no-journal | --require-journal] [--journal-dir DIR] WORKBOOK\n"
+      "       qalu-cli apply --branches FILE [--jobs N] [--branch-timeout SECONDS] [--format text|json]\n"
+      "                     [--xlsx FILE] [the options above but --report] WORKBOOK\n"
       "\n"
       "Applies the price list WORKBOOK (.xlsx) to the pharmacy database exactly as the window's\n"
       "update button does: every row below the header updates a medicine's prices by its guid or\n"
@@ -65,6 +70,21 @@ const char help[]
       "     untouched; when only its final write fails, after the run's message above. Or, with\n"
       "     --require-journal, the journal could not be written ahead: nothing on standard\n"
       "     output, one line on standard error, no row statement sent\n"
+      "\n"
+      "With --branches FILE instead of --connection: every database FILE names, each in a process\n"
+      "of its own (FILE: NAME<TAB>CONNECTION-STRING lines, # comments; names unique, at most 31\n"
+      "characters, none of []:*?/\\, not 'summary'). The workbook is read once;\n"
+      "each branch keeps its own journal. --report does not go with --branches.\n"
+      "  --jobs N                        branches at a time, 1 to 64 (default 4)\n"
+      "  --branch-timeout SECONDS        a branch's time limit, 1 to 86400 (default 600); a branch\n"
+      "                                  still going is ended (its journal stays)\n"
+      "  --format text|json              the combined register: a line per branch, or one JSON\n"
+      "                                  document with each branch's own report\n"
+      "  --xlsx FILE                     also a workbook: a summary sheet, a sheet per branch\n"
+      "Exit status with --branches: 2 the workbook cannot be read (no branch touched), else the\n"
+      "most serious branch's: 3 (stopped part-way, or ended after sending statements), 1\n"
+      "(unreachable, or ended before), 5, 4, 0; other statuses count as 3 after statements were\n"
+      "sent, else as 1; an --xlsx FILE that cannot be written counts as 5.\n"
       "  64 usage error: nothing on standard output, one line on standard error\n";
 
 bool reportFailed(const QSaveFile &file)
@@ -85,53 +105,31 @@ bool writeReport(QSaveFile &file, const update::UpdateReport &report)
 
 } // namespace
 
-int runApply(const QStringList &args)
+int applyDatabase(const ApplyJob &job, const TStringGrid *grid, FILE *messages,
+    std::optional<update::UpdateReport> *reportOut, const SendingNotice &sending)
 {
-    CommandLine line("apply", QString::fromUtf8(help).arg(update::rowCap).arg(update::rowCap + 1));
-    line.takeConnection();
-    line.takeDecimalSeparator();
-    line.takeJournalDir();
-    const QCommandLineOption reportOption = line.addValue("report", "FILE");
-    const QCommandLineOption noJournal = line.addFlag("no-journal");
-    const QCommandLineOption atomic = line.addFlag("atomic");
-    const QCommandLineOption requireJournal = line.addFlag("require-journal");
-    if (const std::optional<int> done = line.parse(args))
-        return *done;
-    const QString connection = line.connection();
-    const QChar separator = line.decimalSeparator().value_or(systemDecimalSeparator());
-    const QString reportPath = line.single(reportOption).value_or(QString());
-    const QString journalDir = line.journalDir();
-    const QString workbook = line.onePositional("WORKBOOK");
-    line.checkOutputFile("report", reportPath, workbook, connection);
-    if (const std::optional<int> error = line.error())
-        return *error;
-    if (line.isSet(noJournal) && line.isSet(requireJournal))
-        return line.usageError(QStringLiteral("--no-journal and --require-journal exclude each other"));
-    line.logStart(connection, separator);
-
-    // A report that cannot be opened is found before the database is touched.
-    QSaveFile reportFile(reportPath);
-    if (!reportPath.isEmpty() && !reportFile.open(QIODevice::WriteOnly)) {
-        reportFailed(reportFile);
-        return 5;
-    }
-
     // The window's components, in the window's order: the connection opened as at show time, then
     // the grid and the five query objects on it.
     update::UpdateSession session;
     try {
-        session.open(connection);
+        session.open(job.connection);
     } catch (...) {
-        return connectionFailure(std::current_exception());
+        return connectionFailure(std::current_exception(), messages);
     }
 
+    update::UpdateRun::Steps steps = session.steps(job.workbook, job.separator, grid);
+    if (sending)
+        steps.BeforeRow = [&sending, told = false](const TStringGrid &, int) mutable {
+            if (!std::exchange(told, true))
+                sending();
+        };
     QString journalFailure;
     std::optional<update::PriceSnapshot> oldPrices;
     update::UpdateReport report;
     try {
-        report = session.run(workbook, separator, session.steps(workbook, separator),
-            line.isSet(noJournal) ? std::nullopt : std::optional<QString>(journalDir), &journalFailure,
-            line.isSet(requireJournal), line.isSet(atomic), &oldPrices);
+        report = session.run(job.workbook, job.separator, std::move(steps),
+            job.noJournal ? std::nullopt : std::optional<QString>(job.journalDir), &journalFailure,
+            job.requireJournal, job.atomic, &oldPrices);
     } catch (const update::JournalRefused &refused) {
         printLine(stderr,
             QStringLiteral("qalu-cli apply: not started, the journal cannot be written: ")
@@ -148,7 +146,7 @@ int runApply(const QStringList &args)
                     + oneLine(failureText(std::current_exception())));
         }
     }
-    printLine(stdout, update::updateMessage(report.outcome));
+    printLine(messages, update::updateMessage(report.outcome));
     if (report.outcome == update::UpdateOutcome::ReadFailed)
         printLine(stderr, QStringLiteral("qalu-cli apply: ") + oneLine(report.readFailure));
     if (report.dropped)
@@ -165,9 +163,9 @@ int runApply(const QStringList &args)
             QStringLiteral("row %1: %2").arg(report.stop->sheetRow).arg(oneLine(report.stop->reason)));
     if (!journalFailure.isEmpty())
         printLine(stderr, QStringLiteral("qalu-cli apply: no journal of this run: ") + journalFailure);
-    if (!reportPath.isEmpty() && !writeReport(reportFile, report))
-        return 5;
-    switch (report.outcome) {
+    const update::UpdateOutcome outcome = report.outcome;
+    *reportOut = std::move(report);
+    switch (outcome) {
     case update::UpdateOutcome::Completed:
         return 0;
     case update::UpdateOutcome::ReadFailed:
@@ -176,6 +174,62 @@ int runApply(const QStringList &args)
         break;
     }
     return 3;
+}
+
+int runApply(const QStringList &args)
+{
+    CommandLine line("apply", QString::fromUtf8(help).arg(update::rowCap).arg(update::rowCap + 1));
+    line.takeConnection();
+    line.takeDecimalSeparator();
+    line.takeJournalDir();
+    const QCommandLineOption reportOption = line.addValue("report", "FILE");
+    const QCommandLineOption noJournal = line.addFlag("no-journal");
+    const QCommandLineOption atomic = line.addFlag("atomic");
+    const QCommandLineOption requireJournal = line.addFlag("require-journal");
+    const BranchOptions branchOptions = takeBranchOptions(line, true);
+    if (const std::optional<int> done = line.parse(args))
+        return *done;
+    if (line.isSet(noJournal) && line.isSet(requireJournal))
+        return line.usageError(QStringLiteral("--no-journal and --require-journal exclude each other"));
+    ApplyJob job;
+    job.separator = line.decimalSeparator().value_or(systemDecimalSeparator());
+    job.journalDir = line.journalDir();
+    job.noJournal = line.isSet(noJournal);
+    job.requireJournal = line.isSet(requireJournal);
+    job.atomic = line.isSet(atomic);
+    if (line.isSet(branchOptions.branches)) {
+        // The combined register replaces each run's report file.
+        if (line.isSet(reportOption))
+            return line.usageError(
+                QStringLiteral("'--report' does not go with --branches (use --format json for the reports)"));
+        job.workbook = line.onePositional("WORKBOOK");
+        return runBranches(line, branchOptions,
+            { "apply", job.workbook, job.separator,
+                QJsonObject { { QStringLiteral("journal_dir"), job.journalDir },
+                    { QStringLiteral("no_journal"), job.noJournal },
+                    { QStringLiteral("require_journal"), job.requireJournal },
+                    { QStringLiteral("atomic"), job.atomic } } });
+    }
+    rejectBranchOptions(line, branchOptions);
+    job.connection = line.connection();
+    const QString reportPath = line.single(reportOption).value_or(QString());
+    job.workbook = line.onePositional("WORKBOOK");
+    line.checkOutputFile("report", reportPath, job.workbook, job.connection);
+    if (const std::optional<int> error = line.error())
+        return *error;
+    line.logStart(job.connection, job.separator);
+
+    // A report that cannot be opened is found before the database is touched.
+    QSaveFile reportFile(reportPath);
+    if (!reportPath.isEmpty() && !reportFile.open(QIODevice::WriteOnly)) {
+        reportFailed(reportFile);
+        return 5;
+    }
+    std::optional<update::UpdateReport> report;
+    const int status = applyDatabase(job, nullptr, stdout, &report);
+    if (report && !reportPath.isEmpty() && !writeReport(reportFile, *report))
+        return 5;
+    return status;
 }
 
 } // namespace qalu::cli

@@ -73,10 +73,10 @@ void printJsonLine(FILE *stream, const QString &json)
     writeLine(stream, json);
 }
 
-int connectionFailure(std::exception_ptr failure)
+int connectionFailure(std::exception_ptr failure, FILE *stream)
 {
-    printLine(stdout, messages::databaseProblem());
-    printLine(stdout, oneLine(failureText(failure)));
+    printLine(stream, messages::databaseProblem());
+    printLine(stream, oneLine(failureText(failure)));
     return exitConnection;
 }
 

@@ -45,7 +45,8 @@ void printJsonLine(FILE *stream, const QString &json);
 
 // A connection that could not be opened, as every command reports it on standard output: the
 // message the window shows, then the database's text on one next line. Returns exitConnection.
-int connectionFailure(std::exception_ptr failure);
+// A branch's child process prints it on standard error, its standard output being its document.
+int connectionFailure(std::exception_ptr failure, FILE *stream = stdout);
 
 // One command's command line: its options on a QCommandLineParser, with the help, version and
 // usage-error handling every command shares. A command declares the shared options it takes
@@ -86,6 +87,7 @@ public:
     const QCommandLineOption &connectionOption() const { return m_connection; }
     const QCommandLineOption &decimalSeparatorOption() const { return m_separator; }
     const QCommandLineOption &journalDirOption() const { return m_journalDir; }
+    const QCommandLineOption &formatOption() const { return m_format; }
     bool isSet(const QCommandLineOption &option) const { return m_parser.isSet(option); }
     QStringList positional() const { return m_parser.positionalArguments(); }
     // The one positional argument, `what` naming it in the usage error ("WORKBOOK").
@@ -128,6 +130,8 @@ int runJournal(const QStringList &args);
 int runRestore(const QStringList &args);
 int runSettings(const QStringList &args);
 int runSupportBundle(const QStringList &args);
+// The internal command each branch of --branches runs in (undocumented: its input is the parent's).
+int runBranchChild(const QStringList &args);
 
 // The settings over the build's own values.
 Settings loadSettings(QStringList *problems);

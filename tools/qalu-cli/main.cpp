@@ -60,6 +60,10 @@ const char usage[]
       "  restore --connection CONNECTION-STRING [--dry-run] [--force] [--other-database]\n"
       "          [--journal-dir DIR] JOURNAL\n"
       "      Put back the prices a run changed, from its journal.\n"
+      "  apply|review|restore --branches FILE [--jobs N] [--branch-timeout SECONDS]\n"
+      "        [--format text|json] [--xlsx FILE] [the command's other options] WORKBOOK|JOURNAL\n"
+      "      The same on every database FILE names (NAME<TAB>CONNECTION-STRING lines), each in a\n"
+      "      process of its own; one combined register.\n"
       "  settings [--connection CONNECTION-STRING] [--decimal-separator C] [--journal-dir DIR]\n"
       "           [--change-limit PERCENT]\n"
       "      Show every setting, its value and where it came from.\n"
@@ -108,7 +112,7 @@ int dispatch(const QStringList &args)
         int (*run)(const QStringList &);
     } commands[] = { { u"grid", runGrid }, { u"apply", runApply }, { u"review", runReview },
         { u"journal", runJournal }, { u"restore", runRestore }, { u"settings", runSettings },
-        { u"support-bundle", runSupportBundle } };
+        { u"support-bundle", runSupportBundle }, { u"branch-run", runBranchChild } };
     for (const auto &c : commands) {
         if (command == QStringView(c.name)) {
             const int status = c.run(rest);

@@ -1,4 +1,4 @@
-#include "command.h"
+#include "branches.h"
 
 #include "core/decimal_separator.h"
 #include "core/failure.h"
@@ -7,6 +7,9 @@
 #include "update/journal_restore.h"
 #include "update/report_json.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
+
 namespace qalu::cli {
 
 namespace {
@@ -14,6 +17,8 @@ namespace {
 const char help[]
     = "Usage: qalu-cli restore --connection CONNECTION-STRING [--dry-run] [--force]\n"
       "                       [--other-database] [--journal-dir DIR] JOURNAL\n"
+      "       qalu-cli restore --branches FILE [--jobs N] [--branch-timeout SECONDS]\n"
+      "                       [--format text|json] [--xlsx FILE] [the options above] JOURNAL\n"
       "\n"
       "Puts back the four prices (salp, price1, salp2, price2) that a run overwrote, from the run's\n"
       "journal, in one transaction: all of them or none. JOURNAL is a file, a file name in the\n"
@@ -49,35 +54,63 @@ const char help[]
       "     going or to another database, or names a medicine this database does not have\n"
       "     (the reason on standard error; nothing changed)\n"
       "  3  the database refused the restore (its reason on standard error; nothing changed)\n"
+      "\n"
+      "With --branches FILE instead of --connection: every database FILE names, each in a process\n"
+      "of its own (FILE: NAME<TAB>CONNECTION-STRING lines, # comments; names unique, at most 31\n"
+      "characters, none of []:*?/\\, not 'summary'). 'latest' is each\n"
+      "branch's own newest journal.\n"
+      "  --jobs N                        branches at a time, 1 to 64 (default 4)\n"
+      "  --branch-timeout SECONDS        a branch's time limit, 1 to 86400 (default 600); a branch\n"
+      "                                  still going is ended (its journal stays)\n"
+      "  --format text|json              the combined register: a line per branch, or one JSON\n"
+      "                                  document with each branch's own restore document (JSON)\n"
+      "  --xlsx FILE                     also a workbook: a summary sheet, a sheet per branch\n"
+      "Exit status with --branches: 2 the workbook cannot be read (no branch touched), else the\n"
+      "most serious branch's: 3 (stopped part-way, or ended after sending statements), 1\n"
+      "(unreachable, or ended before), 5, 4, 0; other statuses count as 3 after statements were\n"
+      "sent, else as 1; an --xlsx FILE that cannot be written counts as 5.\n"
       "  64 usage error: nothing on standard output, one line on standard error\n";
 
 } // namespace
 
-int runRestore(const QStringList &args)
-{
-    CommandLine line("restore", QString::fromUtf8(help));
-    line.takeConnection();
-    line.takeJournalDir();
-    const QCommandLineOption dryRunOption = line.addFlag("dry-run");
-    const QCommandLineOption forceOption = line.addFlag("force");
-    const QCommandLineOption otherDatabase = line.addFlag("other-database");
-    if (const std::optional<int> done = line.parse(args))
-        return *done;
-    const QString connectionString = line.connection();
-    const QString journalDir = line.journalDir();
-    const QString name = line.onePositional("JOURNAL");
-    if (const std::optional<int> error = line.error())
-        return *error;
-    line.logStart(connectionString, systemDecimalSeparator());
-    const bool dry = line.isSet(dryRunOption);
+namespace {
 
-    const QString folder = journalDir.isEmpty() ? update::defaultJournalFolder() : journalDir;
+QJsonArray pricesJson(const update::Prices &prices)
+{
+    QJsonArray a;
+    for (double price : prices)
+        a.append(price);
+    return a;
+}
+
+const char *stateName(update::RestoreState state)
+{
+    switch (state) {
+    case update::RestoreState::Restored:
+        return "restored";
+    case update::RestoreState::Forced:
+        return "forced";
+    case update::RestoreState::AlreadyOld:
+        return "already-back";
+    case update::RestoreState::LeftAlone:
+        break;
+    }
+    return "left-alone";
+}
+
+} // namespace
+
+int restoreDatabase(
+    const RestoreJob &job, FILE *text, FILE *messages, QJsonObject *document, const SendingNotice &sending)
+{
+    const bool dry = job.dryRun;
+    const QString folder = job.journalDir.isEmpty() ? update::defaultJournalFolder() : job.journalDir;
     // 'latest' is the newest journal of this database, so the database is asked first there.
-    const bool latest = name == u"latest";
+    const bool latest = job.journal == u"latest";
     update::Journal journal;
     const auto read = [&](const QString &database) {
         try {
-            journal = update::readJournal(update::findJournal(folder, name, database));
+            journal = update::readJournal(update::findJournal(folder, job.journal, database));
         } catch (const BadInput &problem) {
             printLine(stderr, QStringLiteral("qalu-cli restore: ") + problem.text());
             return false;
@@ -89,15 +122,15 @@ int runRestore(const QStringList &args)
 
     db::TConnection connection;
     try {
-        connection.setConnectionString(connectionString);
+        connection.setConnectionString(job.connection);
         connection.Open();
     } catch (...) {
-        return connectionFailure(std::current_exception());
+        return connectionFailure(std::current_exception(), messages);
     }
     const QString identity = connection.identity();
     if (latest && !read(identity.isEmpty() ? QStringLiteral("?") : identity))
         return 2;
-    if (!line.isSet(otherDatabase) && (journal.identity.isEmpty() || journal.identity != identity)) {
+    if (!job.otherDatabase && (journal.identity.isEmpty() || journal.identity != identity)) {
         printLine(stderr,
             QStringLiteral(
                 "qalu-cli restore: %1: %2; nothing was changed (--other-database restores it anyway)")
@@ -111,7 +144,9 @@ int runRestore(const QStringList &args)
 
     QList<update::RestoreItem> items;
     try {
-        items = update::restoreJournal(connection, journal, line.isSet(forceOption), dry);
+        if (sending && !dry)
+            sending();
+        items = update::restoreJournal(connection, journal, job.force, dry);
     } catch (const BadInput &problem) {
         printLine(stderr, QStringLiteral("qalu-cli restore: ") + problem.text());
         return 2;
@@ -122,46 +157,99 @@ int runRestore(const QStringList &args)
         return 3;
     }
 
+    const auto print = [text](const QString &line) {
+        if (text)
+            printLine(text, line);
+    };
     int restored = 0, alreadyBack = 0, leftAlone = 0;
+    QJsonArray itemsJson;
     for (const update::RestoreItem &item : items) {
         const update::JournalChange &c = item.change;
+        itemsJson.append(QJsonObject { { QStringLiteral("guid"), c.guid },
+            { QStringLiteral("state"), QString::fromLatin1(stateName(item.state)) },
+            { QStringLiteral("current"), pricesJson(item.current) },
+            { QStringLiteral("old"), pricesJson(c.old) },
+            { QStringLiteral("written"), pricesJson(c.written) } });
         switch (item.state) {
         case update::RestoreState::Restored:
         case update::RestoreState::Forced:
             ++restored;
-            printLine(stdout,
-                QStringLiteral("%1 %2  %3 -> %4%5")
-                    .arg(dry ? QStringLiteral("would restore") : QStringLiteral("restored"), c.guid,
-                        pricesText(item.current), pricesText(c.old),
-                        item.state == update::RestoreState::Forced
-                            ? QStringLiteral(" (forced: changed since the run)")
-                            : QString()));
+            print(QStringLiteral("%1 %2  %3 -> %4%5")
+                      .arg(dry ? QStringLiteral("would restore") : QStringLiteral("restored"), c.guid,
+                          pricesText(item.current), pricesText(c.old),
+                          item.state == update::RestoreState::Forced
+                              ? QStringLiteral(" (forced: changed since the run)")
+                              : QString()));
             break;
         case update::RestoreState::AlreadyOld:
             ++alreadyBack;
-            printLine(stdout, QStringLiteral("already back %1  %2").arg(c.guid, pricesText(c.old)));
+            print(QStringLiteral("already back %1  %2").arg(c.guid, pricesText(c.old)));
             break;
         case update::RestoreState::LeftAlone:
             ++leftAlone;
-            printLine(stdout,
-                QStringLiteral("left alone %1  now %2, the run wrote %3 (--force puts back %4)")
-                    .arg(c.guid, pricesText(item.current), pricesText(c.written), pricesText(c.old)));
+            print(QStringLiteral("left alone %1  now %2, the run wrote %3 (--force puts back %4)")
+                      .arg(c.guid, pricesText(item.current), pricesText(c.written), pricesText(c.old)));
             break;
         }
     }
-    for (const update::JournalInsert &i : journal.inserts)
-        printLine(stdout,
-            QStringLiteral("inserted by the run, not deleted: MatNum %1  %2").arg(i.matNum).arg(i.name));
+    QJsonArray inserts;
+    for (const update::JournalInsert &i : journal.inserts) {
+        inserts.append(
+            QJsonObject { { QStringLiteral("mat_num"), i.matNum }, { QStringLiteral("name"), i.name } });
+        print(QStringLiteral("inserted by the run, not deleted: MatNum %1  %2").arg(i.matNum).arg(i.name));
+    }
     for (const QString &category : journal.newCategories)
-        printLine(stdout, QStringLiteral("category created by the run, not deleted: %1").arg(category));
-    printLine(stdout,
-        QStringLiteral("%1 medicines %2, %3 already back, %4 left alone%5")
-            .arg(restored)
-            .arg(dry ? QStringLiteral("would be restored") : QStringLiteral("restored"))
-            .arg(alreadyBack)
-            .arg(leftAlone)
-            .arg(dry ? QStringLiteral(" (dry run: nothing written)") : QString()));
+        print(QStringLiteral("category created by the run, not deleted: %1").arg(category));
+    print(QStringLiteral("%1 medicines %2, %3 already back, %4 left alone%5")
+              .arg(restored)
+              .arg(dry ? QStringLiteral("would be restored") : QStringLiteral("restored"))
+              .arg(alreadyBack)
+              .arg(leftAlone)
+              .arg(dry ? QStringLiteral(" (dry run: nothing written)") : QString()));
+    if (document)
+        *document
+            = QJsonObject { { QStringLiteral("journal"), journal.file }, { QStringLiteral("dry_run"), dry },
+                  { QStringLiteral("outcome"),
+                      leftAlone > 0 ? QStringLiteral("left-alone") : QStringLiteral("restored") },
+                  { QStringLiteral("rows"), itemsJson }, { QStringLiteral("inserts"), inserts },
+                  { QStringLiteral("new_categories"), QJsonArray::fromStringList(journal.newCategories) },
+                  { QStringLiteral("counts"),
+                      QJsonObject { { QStringLiteral("restored"), restored },
+                          { QStringLiteral("already-back"), alreadyBack },
+                          { QStringLiteral("left-alone"), leftAlone } } } };
     return leftAlone > 0 ? 4 : 0;
+}
+
+int runRestore(const QStringList &args)
+{
+    CommandLine line("restore", QString::fromUtf8(help));
+    line.takeConnection();
+    line.takeJournalDir();
+    const QCommandLineOption dryRunOption = line.addFlag("dry-run");
+    const QCommandLineOption forceOption = line.addFlag("force");
+    const QCommandLineOption otherDatabase = line.addFlag("other-database");
+    const BranchOptions branchOptions = takeBranchOptions(line, true);
+    if (const std::optional<int> done = line.parse(args))
+        return *done;
+    RestoreJob job;
+    job.journalDir = line.journalDir();
+    job.journal = line.onePositional("JOURNAL");
+    job.dryRun = line.isSet(dryRunOption);
+    job.force = line.isSet(forceOption);
+    job.otherDatabase = line.isSet(otherDatabase);
+    if (line.isSet(branchOptions.branches))
+        return runBranches(line, branchOptions,
+            { "restore", QString(), systemDecimalSeparator(),
+                QJsonObject { { QStringLiteral("journal_dir"), job.journalDir },
+                    { QStringLiteral("journal"), job.journal }, { QStringLiteral("dry_run"), job.dryRun },
+                    { QStringLiteral("force"), job.force },
+                    { QStringLiteral("other_database"), job.otherDatabase } } });
+    rejectBranchOptions(line, branchOptions);
+    job.connection = line.connection();
+    if (const std::optional<int> error = line.error())
+        return *error;
+    line.logStart(job.connection, systemDecimalSeparator());
+    return restoreDatabase(job, stdout, stdout, nullptr);
 }
 
 } // namespace qalu::cli

@@ -1,4 +1,4 @@
-#include "command.h"
+#include "branches.h"
 
 #include "core/decimal_separator.h"
 #include "core/failure_text.h"
@@ -10,6 +10,8 @@
 #include "update/price_review.h"
 #include "update/report_json.h"
 #include "update/update_session.h"
+
+#include <QJsonObject>
 
 #include <cmath>
 
@@ -28,6 +30,8 @@ const char help[]
     = "Usage: qalu-cli review --connection CONNECTION-STRING [--decimal-separator C]\n"
       "                       [--format text|json] [--xlsx FILE] [--change-limit PERCENT] [--trial]\n"
       "                       WORKBOOK\n"
+      "       qalu-cli review --branches FILE [--jobs N] [--branch-timeout SECONDS] [--format text|json]\n"
+      "                       [--xlsx FILE] [the options above] WORKBOOK\n"
       "\n"
       "Reads the price list WORKBOOK exactly as 'qalu-cli apply' and the window do (same reader,\n"
       "rows after sheet row %2 dropped) and tells, row by row, what applying it would do, without\n"
@@ -94,6 +98,21 @@ const char help[]
       "  1  connection failure, printed as apply prints it\n"
       "  73 the register was printed but FILE of --xlsx could not be written (the reason on\n"
       "     standard error)\n"
+      "\n"
+      "With --branches FILE instead of --connection: every database FILE names, each in a process\n"
+      "of its own (FILE: NAME<TAB>CONNECTION-STRING lines, # comments; names unique, at most 31\n"
+      "characters, none of []:*?/\\, not 'summary'). The workbook is read once;\n"
+      "only --trial sends statements that write.\n"
+      "  --jobs N                        branches at a time, 1 to 64 (default 4)\n"
+      "  --branch-timeout SECONDS        a branch's time limit, 1 to 86400 (default 600); a branch\n"
+      "                                  still going is ended (its journal stays)\n"
+      "  --format text|json              the combined register: a line per branch, or one JSON\n"
+      "                                  document with each branch's own review document\n"
+      "  --xlsx FILE                     also a workbook: a summary sheet, a sheet per branch\n"
+      "Exit status with --branches: 2 the workbook cannot be read (no branch touched), else the\n"
+      "most serious branch's: 3 (stopped part-way, or ended after sending statements), 1\n"
+      "(unreachable, or ended before), 5, 4, 0; other statuses count as 3 after statements were\n"
+      "sent, else as 1; an --xlsx FILE that cannot be written counts as 5.\n"
       "  64 usage error: nothing on standard output, one line on standard error\n";
 
 // The ODBC driver also warns about every statement the database refuses; the register names
@@ -109,6 +128,62 @@ void quietDriverWarnings(QtMsgType type, const QMessageLogContext &context, cons
 
 } // namespace
 
+int reviewDatabase(const ReviewJob &job, const TStringGrid *preRead, FILE *messages,
+    update::ReviewResult *result, const SendingNotice &sending)
+{
+    const auto unreadable = [messages](const QString &reason) {
+        printLine(messages, update::updateMessage(update::UpdateOutcome::ReadFailed));
+        printLine(messages, oneLine(reason));
+        return exitUnreadable;
+    };
+    if (job.trial) {
+        update::UpdateSession session;
+        QString readFailure;
+        try {
+            session.open(job.connection);
+            if (sending)
+                sending();
+            *result = update::trialReview(
+                session, job.workbook, job.separator, job.changeLimit, &readFailure, preRead);
+        } catch (...) {
+            return connectionFailure(std::current_exception(), messages);
+        }
+        if (!readFailure.isEmpty())
+            return unreadable(readFailure);
+    } else {
+        // As apply: the connection first, then the workbook.
+        db::TConnection connection;
+        connection.setReadOnly(true);
+        try {
+            connection.setConnectionString(job.connection);
+            connection.Open();
+        } catch (...) {
+            return connectionFailure(std::current_exception(), messages);
+        }
+
+        TStringGrid grid;
+        if (preRead) {
+            grid = *preRead;
+        } else {
+            try {
+                ClearGrid(grid);
+                LoadWorkbookToGrid(grid, job.workbook, job.separator);
+            } catch (...) {
+                return unreadable(failureText(std::current_exception()));
+            }
+        }
+
+        if (sending)
+            sending();
+        update::PriceReview review(connection, job.changeLimit);
+        *result = review.review(grid, job.separator);
+        connection.Close();
+    }
+    if (result->stop)
+        return exitStops;
+    return result->needsLook() ? exitLook : exitCompletes;
+}
+
 int runReview(const QStringList &args)
 {
     CommandLine line("review", QString::fromUtf8(help).arg(update::defaultChangeLimit).arg(update::rowCap));
@@ -118,17 +193,19 @@ int runReview(const QStringList &args)
     const QCommandLineOption xlsxOption = line.addValue("xlsx", "FILE");
     const QCommandLineOption changeLimitOption = line.addValue("change-limit", "PERCENT");
     const QCommandLineOption trialOption = line.addFlag("trial");
+    BranchOptions branchOptions = takeBranchOptions(line, false);
+    branchOptions.xlsx = xlsxOption;
     if (const std::optional<int> done = line.parse(args))
         return *done;
-    const QString connectionString = line.connection();
-    const QChar separator = line.decimalSeparator().value_or(systemDecimalSeparator());
+    ReviewJob job;
+    job.separator = line.decimalSeparator().value_or(systemDecimalSeparator());
     const OutputFormat format = line.format();
     const QString xlsx = line.single(xlsxOption).value_or(QString());
     if (line.isSet(xlsxOption) && xlsx.isEmpty())
         line.usageError(QStringLiteral("'--xlsx' needs a file name"));
-    double changeLimit = update::defaultChangeLimit;
+    job.changeLimit = update::defaultChangeLimit;
     if (!line.isSet(changeLimitOption) && line.settings().isSet(Settings::ChangeLimit))
-        changeLimit = line.settings().value(Settings::ChangeLimit).toDouble();
+        job.changeLimit = line.settings().value(Settings::ChangeLimit).toDouble();
     if (const std::optional<QString> value = line.single(changeLimitOption)) {
         bool ok = false;
         const double percent = value->trimmed().toDouble(&ok);
@@ -136,72 +213,47 @@ int runReview(const QStringList &args)
             line.usageError(
                 QStringLiteral("'--change-limit' is a percentage of 0 or more, not '%1'").arg(*value));
         else
-            changeLimit = percent;
+            job.changeLimit = percent;
     }
-    const QString workbook = line.onePositional("WORKBOOK");
-    line.checkOutputFile("xlsx", xlsx, workbook, connectionString);
+    job.trial = line.isSet(trialOption);
+    job.workbook = line.onePositional("WORKBOOK");
+    if (line.isSet(branchOptions.branches))
+        return runBranches(line, branchOptions,
+            { "review", job.workbook, job.separator,
+                QJsonObject { { QStringLiteral("change_limit"), job.changeLimit },
+                    { QStringLiteral("trial"), job.trial } } });
+    rejectBranchOptions(line, branchOptions);
+    job.connection = line.connection();
+    line.checkOutputFile("xlsx", xlsx, job.workbook, job.connection);
     if (const std::optional<int> error = line.error())
         return *error;
-    line.logStart(connectionString, separator);
+    line.logStart(job.connection, job.separator);
 
     qInstallMessageHandler(quietDriverWarnings);
-    const auto unreadable = [](const QString &reason) {
-        printLine(stdout, update::updateMessage(update::UpdateOutcome::ReadFailed));
-        printLine(stdout, oneLine(reason));
-        return exitUnreadable;
-    };
     update::ReviewResult result;
-    if (line.isSet(trialOption)) {
-        update::UpdateSession session;
-        QString readFailure;
-        try {
-            session.open(connectionString);
-            result = update::trialReview(session, workbook, separator, changeLimit, &readFailure);
-        } catch (...) {
-            return connectionFailure(std::current_exception());
-        }
-        if (!readFailure.isEmpty())
-            return unreadable(readFailure);
-    } else {
-        // As apply: the connection first, then the workbook.
-        db::TConnection connection;
-        connection.setReadOnly(true);
-        try {
-            connection.setConnectionString(connectionString);
-            connection.Open();
-        } catch (...) {
-            return connectionFailure(std::current_exception());
-        }
-
-        TStringGrid grid;
-        try {
-            ClearGrid(grid);
-            LoadWorkbookToGrid(grid, workbook, separator);
-        } catch (...) {
-            return unreadable(failureText(std::current_exception()));
-        }
-
-        update::PriceReview review(connection, changeLimit);
-        result = review.review(grid, separator);
-        connection.Close();
-    }
+    const int status = reviewDatabase(job, nullptr, stdout, &result);
+    if (status == exitConnection || status == exitUnreadable)
+        return status;
 
     if (format == OutputFormat::Json)
-        printJsonLine(stdout, update::reviewToJson(workbook, result));
+        printJsonLine(stdout, update::reviewToJson(job.workbook, result));
     else
-        printReviewText(workbook, result);
+        printReviewText(job.workbook, result);
 
     if (!xlsx.isEmpty()) {
-        const QString error = writeReviewXlsx(xlsx, workbook, result);
+        const QString error = writeReviewXlsx(xlsx, job.workbook, result);
         if (!error.isEmpty()) {
             printLine(stderr, QStringLiteral("qalu-cli review: cannot write %1: %2").arg(xlsx, error));
             // A stop outranks the register file: it is what the pharmacist must not miss.
             return result.stop ? exitStops : exitCannotWrite;
         }
     }
-    if (result.stop)
-        return exitStops;
-    return result.needsLook() ? exitLook : exitCompletes;
+    return status;
+}
+
+void quietReviewWarnings()
+{
+    qInstallMessageHandler(quietDriverWarnings);
 }
 
 } // namespace qalu::cli

@@ -205,11 +205,9 @@ private:
     }
 };
 
-// Writes the register next to FILE first and renames it over FILE, so FILE is either the old
-// file or the whole new register.
 } // namespace
 
-QString writeReviewXlsx(const QString &path, const QString &workbook, const ReviewResult &r)
+QString writeFileAtomically(const QString &path, const std::function<QString(const QString &)> &write)
 {
     const QFileInfo target(path);
     QTemporaryFile temp(
@@ -218,12 +216,8 @@ QString writeReviewXlsx(const QString &path, const QString &workbook, const Revi
         return temp.errorString();
     temp.close();
     const QString tempPath = temp.fileName();
-    {
-        XlsxRegister book(tempPath);
-        const QString error = book.write(workbook, r);
-        if (!error.isEmpty())
-            return error;
-    }
+    if (const QString error = write(tempPath); !error.isEmpty())
+        return error;
     // A new file gets the usual rights, not the temporary file's owner-only ones.
     const QFile::Permissions rights = target.exists()
         ? QFile::permissions(path)
@@ -236,6 +230,14 @@ QString writeReviewXlsx(const QString &path, const QString &workbook, const Revi
         return QString::fromLocal8Bit(error.message());
     temp.setAutoRemove(false);
     return QString();
+}
+
+QString writeReviewXlsx(const QString &path, const QString &workbook, const ReviewResult &r)
+{
+    return writeFileAtomically(path, [&](const QString &tempPath) {
+        XlsxRegister book(tempPath);
+        return book.write(workbook, r);
+    });
 }
 
 } // namespace qalu::cli
