@@ -53,7 +53,8 @@ together() { # branches-file jobs
   local t0 t1
   t0=$(now)
   "$CLI" apply --branches "$1" --jobs "$2" --decimal-separator . --journal-dir "$SHM/journals" \
-    "$LIST" >"$SHM/out" || { echo "qalu-cli apply --branches failed: $(head -c 2000 "$SHM/out")" >&2; exit 1; }
+    "$LIST" >"$SHM/out" 2>"$SHM/err" || {
+    echo "qalu-cli apply --branches failed: $(head -c 2000 "$SHM/out" "$SHM/err")" >&2; exit 1; }
   t1=$(now)
   seconds "$t0" "$t1"
 }
