@@ -3,6 +3,7 @@
 #include "core/decimal_separator.h"
 #include "core/failure.h"
 #include "core/failure_text.h"
+#include "core/run_log.h"
 #include "db/connection.h"
 #include "update/journal_restore.h"
 #include "update/report_json.h"
@@ -200,6 +201,11 @@ int restoreDatabase(
     }
     for (const QString &category : journal.newCategories)
         print(QStringLiteral("category created by the run, not deleted: %1").arg(category));
+    runlog::info(QStringLiteral("restore of %1%2: %3 restored, %4 already back, %5 left alone")
+                     .arg(journal.file, dry ? QStringLiteral(" (dry run)") : QString())
+                     .arg(restored)
+                     .arg(alreadyBack)
+                     .arg(leftAlone));
     print(QStringLiteral("%1 medicines %2, %3 already back, %4 left alone%5")
               .arg(restored)
               .arg(dry ? QStringLiteral("would be restored") : QStringLiteral("restored"))

@@ -179,6 +179,19 @@ int reviewDatabase(const ReviewJob &job, const TStringGrid *preRead, FILE *messa
         *result = review.review(grid, job.separator);
         connection.Close();
     }
+    QStringList counts;
+    for (int s = 0; s < update::reviewStatusCount; ++s)
+        if (const int n = result->count(update::ReviewStatus(s)))
+            counts << QStringLiteral("%1 %2").arg(n).arg(update::reviewStatusName(update::ReviewStatus(s)));
+    const QString logLine
+        = QStringLiteral("review%1 of %2 rows: %3")
+              .arg(job.trial ? QStringLiteral(" (trial)") : QString())
+              .arg(result->rows.size())
+              .arg(counts.isEmpty() ? QStringLiteral("nothing") : counts.join(QStringLiteral(", ")));
+    if (result->stop)
+        runlog::warning(logLine + QStringLiteral("; stops at row %1").arg(result->stop->sheetRow));
+    else
+        runlog::info(logLine);
     if (result->stop)
         return exitStops;
     return result->needsLook() ? exitLook : exitCompletes;
