@@ -10,6 +10,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef _WIN32
+#include <windows.h> // the ODBC headers use its types there
+#endif
 #include <sql.h>
 #include <sqlext.h>
 
