@@ -68,6 +68,25 @@ QString notADatabaseFile(const QString &path)
 #endif
 }
 
+// A text the ODBC driver of an open connection reports (SQLGetInfo); empty when it cannot tell.
+QString odbcInfo(const QSqlDatabase &db, SQLUSMALLINT what)
+{
+    const QVariant handle = db.driver()->handle();
+    // QODBC hands out its connection handle as a void* (SQLHANDLE).
+    if (!handle.isValid() || handle.metaType() != QMetaType::fromType<void *>())
+        return QString();
+    const SQLHDBC hdbc = *static_cast<const SQLHDBC *>(handle.constData());
+    SQLWCHAR buffer[512] {};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfoW(hdbc, what, buffer, SQLSMALLINT(sizeof buffer), &length)))
+        return QString();
+    const qsizetype chars = qMin(qsizetype(length) / qsizetype(sizeof(SQLWCHAR)), qsizetype(511));
+    if constexpr (sizeof(SQLWCHAR) == 2)
+        return QString::fromUtf16(reinterpret_cast<const char16_t *>(buffer), chars);
+    else
+        return QString::fromUcs4(reinterpret_cast<const char32_t *>(buffer), chars);
+}
+
 } // namespace
 
 TConnection::TConnection()
@@ -120,6 +139,10 @@ void TConnection::Open()
     if (!m_db.isValid())
         throw Failure(QStringLiteral("The Qt SQL driver %1 is not available").arg(target.driver));
     m_sqlite = target.driver == u"QSQLITE";
+    if (!m_sqlite) {
+        if (const QString why = refusedOdbcDriver(odbcDriverOf(target.databaseName)); !why.isEmpty())
+            throw Failure(why);
+    }
 
     // QSQLITE would create a missing file as an empty database, and every statement would then
     // fail on missing tables; a mistyped path, or one naming something other than a file, is
@@ -134,6 +157,13 @@ void TConnection::Open()
         m_sqlite && m_readOnly ? QStringLiteral("QSQLITE_OPEN_READONLY") : target.connectOptions);
     if (!m_db.open())
         throw sqlFailure(m_db.lastError());
+    if (!m_sqlite) {
+        // A data source name hides the driver until the driver manager has loaded it.
+        if (const QString why = refusedOdbcDriver(odbcInfo(m_db, SQL_DRIVER_NAME)); !why.isEmpty()) {
+            m_db.close();
+            throw Failure(why);
+        }
+    }
     if (m_sqlite) {
         // SQLite reads the file only at the first statement, so any file would open. Reading the
         // schema (which writes nothing) makes a file that is no database fail here, with
@@ -203,24 +233,8 @@ QString TConnection::identity() const
         const QString canonical = QFileInfo(file).canonicalFilePath();
         return canonical.isEmpty() ? file : canonical;
     }
-    const QVariant handle = m_db.driver()->handle();
-    // QODBC hands out its connection handle as a void* (SQLHANDLE).
-    if (!handle.isValid() || handle.metaType() != QMetaType::fromType<void *>())
-        return QString();
-    const SQLHDBC hdbc = *static_cast<const SQLHDBC *>(handle.constData());
-    const auto info = [hdbc](SQLUSMALLINT what) {
-        SQLWCHAR buffer[512] {};
-        SQLSMALLINT length = 0;
-        if (!SQL_SUCCEEDED(SQLGetInfoW(hdbc, what, buffer, SQLSMALLINT(sizeof buffer), &length)))
-            return QString();
-        const qsizetype chars = qMin(qsizetype(length) / qsizetype(sizeof(SQLWCHAR)), qsizetype(511));
-        if constexpr (sizeof(SQLWCHAR) == 2)
-            return QString::fromUtf16(reinterpret_cast<const char16_t *>(buffer), chars);
-        else
-            return QString::fromUcs4(reinterpret_cast<const char32_t *>(buffer), chars);
-    };
-    const QString server = info(SQL_SERVER_NAME);
-    const QString database = info(SQL_DATABASE_NAME);
+    const QString server = odbcInfo(m_db, SQL_SERVER_NAME);
+    const QString database = odbcInfo(m_db, SQL_DATABASE_NAME);
     if (server.isEmpty() && database.isEmpty())
         return QString();
     return QStringLiteral("odbc:%1/%2").arg(server, database);

@@ -3,6 +3,7 @@
 #include "core/failure.h"
 
 #include <QHash>
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace qalu::db {
@@ -163,6 +164,43 @@ QList<ConnectionItem> connectionItems(const QString &text, ValueQuoting quoting)
         items.append(item);
     }
     return items;
+}
+
+QString odbcDriverOf(const QString &odbcConnectionString)
+{
+    try {
+        QString driver;
+        for (const ConnectionItem &item :
+            connectionItems(odbcConnectionString, ValueQuoting::AdoAndOdbcBraces))
+            if (item.key == u"driver")
+                driver = item.value;
+        return driver;
+    } catch (const Failure &) {
+        return {}; // the driver manager reports such a string itself
+    }
+}
+
+bool isMicrosoftSqlServerDriver(const QString &driver)
+{
+    const QString name = driver.trimmed().toLower();
+    const QString file = name.mid(qMax(name.lastIndexOf(u'/'), name.lastIndexOf(u'\\')) + 1);
+    static const QRegularExpression names(QStringLiteral(
+        "^(sql server|odbc driver \\d+ for sql server|sql server native client \\d+(\\.\\d+)?)$"));
+    return names.match(name).hasMatch() || file.startsWith(u"msodbcsql") || file.startsWith(u"libmsodbcsql")
+        || file.startsWith(u"sqlncli") || file == u"sqlsrv32.dll";
+}
+
+QString refusedOdbcDriver(const QString &driver)
+{
+    if (!QALU_QT_ODBC_BINDS_TERMINATOR || !isMicrosoftSqlServerDriver(driver))
+        return {};
+    return QStringLiteral(
+        "Not connecting through the ODBC driver \"%1\": the Qt %2 this program runs on binds every "
+        "text with its terminating NUL character counted in the length, and a SQL Server driver "
+        "of Microsoft's would store that character at the end of every text written. Connect "
+        "through FreeTDS (Driver=FreeTDS;...;TDS_Version=7.4;ClientCharset=UTF-8), whose texts "
+        "are not affected, or use a build of this program on a Qt without that fault")
+        .arg(driver, QString::fromLatin1(qVersion()));
 }
 
 QString sqliteFileOf(const QString &connectionString)

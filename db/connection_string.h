@@ -22,6 +22,20 @@ DriverTarget mapConnectionString(const QString &connectionString);
 enum class SqlServerOdbc { Windows, FreeTds };
 DriverTarget mapConnectionString(const QString &connectionString, SqlServerOdbc odbc);
 
+// The driver an ODBC connection string names in its Driver= item; empty for a data source name.
+QString odbcDriverOf(const QString &odbcConnectionString);
+
+// Whether an ODBC driver, by its registered name or its library's file name, is one of
+// Microsoft's Unicode SQL Server drivers: "ODBC Driver NN for SQL Server" (msodbcsql*),
+// "SQL Server Native Client NN.N" (sqlncli*), Windows' own "SQL Server" (sqlsrv32.dll). FreeTDS is
+// not: it binds 8-bit texts.
+bool isMicrosoftSqlServerDriver(const QString &driver);
+
+// Why this build does not connect through that driver, or an empty text. Only when Qt's ODBC driver
+// counts a text's terminating U+0000 in the bound length (QALU_QT_ODBC_BINDS_TERMINATOR): such a
+// driver would store it at the end of every text the program writes.
+QString refusedOdbcDriver(const QString &driver);
+
 // The database file a SQLite connection string names; empty for any other string, or one that
 // cannot be read.
 QString sqliteFileOf(const QString &connectionString);

@@ -121,6 +121,62 @@ private slots:
         QVERIFY(!c.Connected());
     }
 
+    // Microsoft's Unicode SQL Server drivers, refused while Qt's ODBC driver counts a text's
+    // terminator in the bound length; FreeTDS and PostgreSQL never. A data source names no driver
+    // here (it is asked of the driver manager once open).
+    void sqlServerDriverGuard_data()
+    {
+        QTest::addColumn<QString>("connection");
+        QTest::addColumn<int>("odbc");
+        QTest::addColumn<bool>("microsoft");
+
+        const int win = int(SqlServerOdbc::Windows);
+        const int tds = int(SqlServerOdbc::FreeTds);
+        const QString program = QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial "
+                                               "Catalog=OlvaniM1;Data Source=.\\sqlexpress");
+        QTest::newRow("program's string, Windows: SQL Server") << program << win << true;
+        QTest::newRow("program's string, FreeTDS") << program << tds << false;
+        QTest::newRow("ODBC Driver 18")
+            << QStringLiteral("Driver={ODBC Driver 18 for SQL Server};Server=srv;Encrypt=no") << tds << true;
+        QTest::newRow("Native Client 11.0, lower case")
+            << QStringLiteral("driver={sql server native client 11.0};server=srv") << tds << true;
+        QTest::newRow("Microsoft's Linux library by path")
+            << QStringLiteral("Driver=/opt/microsoft/msodbcsql18/lib64/libmsodbcsql-18.3.so.2.1;Server=srv")
+            << tds << true;
+        QTest::newRow("FreeTDS by path")
+            << QStringLiteral("Driver=/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so;Server=srv") << tds
+            << false;
+        QTest::newRow("a name that only contains SQL Server")
+            << QStringLiteral("Driver={FreeTDS for SQL Server};Server=srv") << tds << false;
+        QTest::newRow("PostgreSQL Unicode")
+            << QStringLiteral("Driver={PostgreSQL Unicode};Server=127.0.0.1") << tds << false;
+        QTest::newRow("data source") << QStringLiteral("DSN=pharmacy") << tds << false;
+    }
+
+    void sqlServerDriverGuard()
+    {
+        QFETCH(QString, connection);
+        QFETCH(int, odbc);
+        QFETCH(bool, microsoft);
+        const QString odbcString = mapConnectionString(connection, SqlServerOdbc(odbc)).databaseName;
+        const QString driver = odbcDriverOf(odbcString);
+        QCOMPARE(isMicrosoftSqlServerDriver(driver), microsoft);
+        const bool refused = microsoft && QALU_QT_ODBC_BINDS_TERMINATOR;
+        QCOMPARE(!refusedOdbcDriver(driver).isEmpty(), refused);
+        if (!refused)
+            return;
+        // Refused before the driver manager is asked (no such driver is installed here), saying
+        // what to use instead.
+        TConnection c;
+        c.setConnectionString(odbcString);
+        try {
+            c.Open();
+            QFAIL("opened");
+        } catch (const qalu::Failure &f) {
+            QVERIFY2(f.text().contains(QStringLiteral("Driver=FreeTDS;")), qPrintable(f.text()));
+        }
+    }
+
     // Every spelling of a credential leaves the string whole, and the rest as written.
     void credentialsRemoved_data()
     {
