@@ -21,11 +21,9 @@ CLI=$BUILD/tools/qalu-cli/qalu-cli
 SHM=$(mktemp -d /dev/shm/qalu-bench-branches.XXXXXX)
 WORK=$(mktemp -d /tmp/qalu-bench-branches.XXXXXX)
 PGBIN=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1 || true)
-as_pg() {
-  if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
-}
+source "$ROOT/bench/run/bench-postgres.sh"
 cleanup() {
-  [ -n "$PGBIN" ] && as_pg "$PGBIN/pg_ctl" -D "$WORK/pg" -m immediate stop >/dev/null 2>&1 || true
+  [ -n "$PGBIN" ] && stop_bench_postgres
   rm -rf "$SHM" "$WORK"
 }
 trap cleanup EXIT
@@ -94,23 +92,7 @@ if [ -z "$PGBIN" ] || ! odbcinst -q -d 2>/dev/null | grep -q 'PostgreSQL Unicode
   echo "PostgreSQL or psqlODBC missing: the server table is skipped (scripts/install-deps bench test)"
   exit 0
 fi
-[ "$(id -u)" -eq 0 ] && chown postgres "$WORK"
-PORT=$("$PYTHON" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-as_pg "$PGBIN/initdb" -D "$WORK/pg" -A trust -U postgres -E UTF8 --locale=C.UTF-8 >/dev/null
-as_pg "$PGBIN/pg_ctl" -D "$WORK/pg" -l "$WORK/pg/server.log" -w \
-  -o "-p $PORT -k $WORK -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=40" start >/dev/null
-export PGOPTIONS="-c client_min_messages=warning"
-PSQL=("$PGBIN/psql" -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$PORT" -U postgres)
-"$PYTHON" - "$SHM/data/pharmacy.db" >"$WORK/mat00.csv" <<'PY'
-import csv, sqlite3, sys
-rows = sqlite3.connect(sys.argv[1]).execute(
-    'select guid, MatNum, MatName, MatNameEng, salp, Price1, CatGuid from mat00 where MatNum >= 5000')
-csv.writer(sys.stdout).writerows(rows)
-PY
-"${PSQL[@]}" -d postgres -c "create database bench_template"
-"${PSQL[@]}" -d bench_template -f "$ROOT/tests/db/pg-schema.sql" -f "$ROOT/db/sql/seed.sql" \
-  -c "\\copy mat00(guid, MatNum, MatName, MatNameEng, salp, Price1, CatGuid) from '$WORK/mat00.csv' csv" \
-  -c "analyze"
+start_bench_postgres "$SHM/data/pharmacy.db" "-c max_connections=40"
 pg_conn() { printf 'Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=%s;Database=branch_%02d;Uid=postgres;Pwd=;' "$PORT" "$1"; }
 pg_fresh() {
   rm -rf "$SHM/journals"

@@ -23,36 +23,16 @@ FLOOR=$BUILD/bench/run/bench_run_pg_floor
 PGBIN=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)
 command -v strace >/dev/null || { echo "run-pg-bench: strace is missing (scripts/install-deps)" >&2; exit 1; }
 
-as_pg() {
-  if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
-}
-
+source "$ROOT/bench/run/bench-postgres.sh"
 WORK=$(mktemp -d /tmp/qalu-pg-bench.XXXXXX)
-[ "$(id -u)" -eq 0 ] && chown postgres "$WORK"
-PORT=${QALU_BENCH_PG_PORT:-$("$PYTHON" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')}
 cleanup() {
-  as_pg "$PGBIN/pg_ctl" -D "$WORK/pg" -m immediate stop >/dev/null 2>&1 || true
+  stop_bench_postgres
   rm -rf "$WORK"
 }
 trap cleanup EXIT
 
-as_pg "$PGBIN/initdb" -D "$WORK/pg" -A trust -U postgres -E UTF8 --locale=C.UTF-8 >/dev/null
-as_pg "$PGBIN/pg_ctl" -D "$WORK/pg" -l "$WORK/pg/server.log" -w \
-  -o "-p $PORT -k $WORK -c listen_addresses=127.0.0.1 -c fsync=off" start >/dev/null
-export PGOPTIONS="-c client_min_messages=warning"
-PSQL=("$PGBIN/psql" -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$PORT" -U postgres)
-
 "$PYTHON" "$ROOT/bench/run/make_bench_data.py" "$ROOT" "$WORK/data"
-"$PYTHON" - "$WORK/data/pharmacy.db" >"$WORK/data/mat00.csv" <<'PY'
-import csv, sqlite3, sys
-rows = sqlite3.connect(sys.argv[1]).execute(
-    'select guid, MatNum, MatName, MatNameEng, salp, Price1, CatGuid from mat00 where MatNum >= 5000')
-csv.writer(sys.stdout).writerows(rows)
-PY
-"${PSQL[@]}" -d postgres -c "create database bench_template"
-"${PSQL[@]}" -d bench_template -f "$ROOT/tests/db/pg-schema.sql" -f "$ROOT/db/sql/seed.sql" \
-  -c "\\copy mat00(guid, MatNum, MatName, MatNameEng, salp, Price1, CatGuid) from '$WORK/data/mat00.csv' csv" \
-  -c "analyze"
+start_bench_postgres "$WORK/data/pharmacy.db"
 
 ODBC="Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=$PORT;Database=bench_run;Uid=postgres;Pwd=;"
 LIBPQ="host=127.0.0.1 port=$PORT dbname=bench_run user=postgres sslmode=disable gssencmode=disable"
