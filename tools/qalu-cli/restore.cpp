@@ -66,10 +66,10 @@ const char help[]
       "  --format text|json              the combined register: a line per branch, or one JSON\n"
       "                                  document with each branch's own restore document (JSON)\n"
       "  --xlsx FILE                     also a workbook: a summary sheet, a sheet per branch\n"
-      "Exit status with --branches: 2 the workbook cannot be read (no branch touched), else the\n"
-      "most serious branch's: 3 (stopped part-way, or ended after sending statements), 1\n"
-      "(unreachable, or ended before), 5, 4, 0; other statuses count as 3 after statements were\n"
-      "sent, else as 1; an --xlsx FILE that cannot be written counts as 5.\n"
+      "Exit status with --branches: the most serious branch's: 3 (stopped part-way, or ended\n"
+      "after sending statements), 1 (unreachable, or ended before), 5, 4, 0; other statuses\n"
+      "(2: no usable journal) count as 3 after statements were sent, else as 1; an --xlsx FILE\n"
+      "that cannot be written counts as 5.\n"
       "  64 usage error: nothing on standard output, one line on standard error\n";
 
 } // namespace
